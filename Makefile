@@ -1,0 +1,51 @@
+# Two CMake builds: the host side (talvik tool, host tests) and the mingw side
+# (launcher library, decoder, Windows tests). One CTest run covers both.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+HOST_DIR := $(BUILD)/host
+WIN_DIR := $(BUILD)/win
+export WINEPREFIX := $(abspath $(BUILD))/wine-prefix
+export WINEDEBUG := -all
+export WINEDLLOVERRIDES := mscoree,mshtml=
+WINE := /usr/lib/wine/wine64
+WINESERVER := /usr/lib/wine/wineserver
+
+.PHONY: all setup build win host wine-prefix test demo bench format clean
+
+all: build
+
+setup:
+	@bash scripts/setup.sh
+
+win: setup
+	cmake -S . -B $(WIN_DIR) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DTALVIK_WINE_PREFIX=$(WINEPREFIX) >/dev/null
+	cmake --build $(WIN_DIR) -j $(JOBS)
+
+host: win
+	cmake -S . -B $(HOST_DIR) -DCMAKE_BUILD_TYPE=Release \
+	  -DTALVIK_WIN_BUILD_DIR=$(abspath $(WIN_DIR)) -DTALVIK_WINE_PREFIX=$(WINEPREFIX) >/dev/null
+	cmake --build $(HOST_DIR) -j $(JOBS)
+
+build: host
+	@printf 'subdirs("win")\nsubdirs("host")\n' > $(BUILD)/CTestTestfile.cmake
+
+# A private prefix, created once; wineboot needs no network with Mono/Gecko disabled.
+wine-prefix: setup
+	@test -f $(WINEPREFIX)/system.reg || { mkdir -p $(WINEPREFIX) && $(WINE) wineboot -i >/dev/null 2>&1; $(WINESERVER) -w; }
+
+test: build wine-prefix
+	@$(WINESERVER) -p
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS); status=$$?; $(WINESERVER) -k || true; exit $$status
+
+demo: build wine-prefix
+	@bash scripts/demo.sh $(BUILD)
+
+bench: build wine-prefix
+	@bash bench/run.sh $(BUILD)
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.hpp' '*.h')
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,93 @@
+#include "launcher/run_launcher.hpp"
+
+#include <windows.h>
+
+#include <string.h>
+
+#include "child/launch.hpp"
+#include "diag/decimal.hpp"
+#include "diag/messages.hpp"
+#include "diag/report.hpp"
+#include "diag/stop.hpp"
+#include "launcher/build_constants.hpp"
+#include "launcher/process_state.hpp"
+#include "paths/environment.hpp"
+#include "paths/full_path.hpp"
+#include "paths/launcher_path.hpp"
+#include "paths/template_expansion.hpp"
+#include "payload/extract.hpp"
+#include "payload/format.hpp"
+#include "payload/reader.hpp"
+
+namespace {
+
+constexpr size_t process_id_text_capacity = 128;
+
+// Process-wide like every buffer of the run: the process id as text, narrow and wide.
+char process_id_narrow[process_id_text_capacity];
+wchar_t process_id_wide[process_id_text_capacity];
+
+void publish_parent_process_id() {
+    if (format_decimal(process_id_narrow, sizeof process_id_narrow, static_cast<long>(GetCurrentProcessId()), 1) ==
+        0) {
+        stop_at_limit();
+    }
+    process_id_wide[0] = 0;
+    widen_ascii(process_id_wide, process_id_text_capacity, process_id_narrow);
+    set_environment("TALVIK_ONEFILE_PARENT", process_id_wide);
+}
+
+// The launcher directory is its own path up to, not including, the last backslash.
+void publish_launcher_directory() {
+    const wchar_t* launcher_path = get_launcher_path();
+    size_t length = wcslen(launcher_path);
+    if (length + 1 > launcher_path_capacity) {
+        stop_at_limit();
+    }
+    memcpy(launcher_directory, launcher_path, (length + 1) * sizeof(wchar_t));
+    for (size_t at = length; at > 0; --at) {
+        if (launcher_directory[at - 1] == L'\\') {
+            launcher_directory[at - 1] = 0;
+            break;
+        }
+    }
+    set_environment("TALVIK_ONEFILE_DIRECTORY", launcher_directory);
+}
+
+} // namespace
+
+uint32_t run_launcher(int argument_count, wchar_t** arguments, wchar_t* environment) {
+    (void)environment;
+
+    // Preparation.
+    SetDllDirectoryW(L"");
+    unset_environment("TALVIK_ONEFILE_START");
+    unset_environment("TALVIK_ONEFILE_TIME_US");
+    unset_environment("TALVIK_ONEFILE_RANDOM");
+    publish_parent_process_id();
+    if (!expand_path_template(target_directory, talvik_path_template, path_capacity)) {
+        report_expand_failure(talvik_path_template);
+    }
+    normalize_target_directory();
+    if (!SetConsoleCtrlHandler(on_console_event, TRUE)) {
+        report_error_and_exit(message_handler_registration_failed);
+    }
+
+    // Opening the attached data.
+    if (!attached_data_has_header(talvik_attached_data, talvik_attached_data_length)) {
+        report_header_missing();
+    }
+    open_payload_reader(talvik_attached_data + attached_data_header_size,
+                        talvik_attached_data_length - attached_data_header_size);
+
+    // Extraction.
+    extract_payload();
+    close_payload_reader();
+
+    // Hand-over. A platform that could not split the command line leaves no argument 0.
+    publish_launcher_directory();
+    set_environment("TALVIK_ORIGINAL_ARGV0", argument_count > 0 ? arguments[0] : L"");
+
+    // Child.
+    return launch_child(child_executable_path);
+}

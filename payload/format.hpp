@@ -1,0 +1,18 @@
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+// Layout of the attached data: 'K','A','Y', one zstd frame, zero bytes up to a multiple
+// of 8, then the 64-bit offset of that count itself. The frame decodes to the entry
+// stream: per entry a UTF-16LE name and its 0x0000, a 64-bit size, a 32-bit CRC-32
+// (0 stored as 1) and the body; an empty name ends the stream. Integers are little-endian.
+constexpr unsigned char attached_data_header[3] = {'K', 'A', 'Y'};
+constexpr size_t attached_data_header_size = sizeof attached_data_header;
+constexpr size_t attached_data_alignment = 8;
+
+// The decoder's default window limit, which the launcher never raises.
+constexpr unsigned max_window_log = 27;
+
+// The checksum 0 means "no usable file on disk", so a CRC-32 of 0 is stored and compared as 1.
+constexpr uint32_t checksum_from_crc(uint32_t crc) { return crc == 0 ? 1 : crc; }
