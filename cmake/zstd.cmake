@@ -24,11 +24,19 @@ endif()
 
 # The full library: talvik pack's compressor on the host; on Windows only test programs
 # use it, to make frames for the reader and extraction tests.
-file(GLOB zstd_full_sources ${zstd_lib}/common/*.c ${zstd_lib}/compress/*.c ${zstd_lib}/decompress/*.c
+# On Windows it adds the compressor to the decoder library rather than repeating the decoder.
+if(CMAKE_CROSSCOMPILING)
+  file(GLOB zstd_full_sources ${zstd_lib}/compress/*.c ${zstd_lib}/common/pool.c ${zstd_lib}/common/threading.c)
+else()
+  file(GLOB zstd_full_sources ${zstd_lib}/common/*.c ${zstd_lib}/compress/*.c ${zstd_lib}/decompress/*.c
        ${zstd_lib}/decompress/huf_decompress_amd64.S)
+endif()
 add_library(zstd_full STATIC ${zstd_full_sources})
 target_include_directories(zstd_full SYSTEM PUBLIC ${zstd_lib})
 target_compile_definitions(zstd_full PRIVATE ZSTD_MULTITHREAD ZSTD_LEGACY_SUPPORT=0 XXH_NAMESPACE=ZSTD_ NDEBUG)
 target_compile_options(zstd_full PRIVATE -O3)
 find_package(Threads REQUIRED)
 target_link_libraries(zstd_full PUBLIC Threads::Threads)
+if(CMAKE_CROSSCOMPILING)
+  target_link_libraries(zstd_full PUBLIC zstd_decoder)
+endif()
