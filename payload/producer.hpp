@@ -1,0 +1,44 @@
+#pragma once
+
+// Producer of the attached data (host side; Windows test programs build it too): the
+// entry stream of a list of files, compressed as one zstd frame, with header and trailer.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+struct PayloadSource {
+    // Relative name as the launcher will join it: backslash-separated UTF-16.
+    std::u16string name;
+    // The body is read from file, unless file is empty; then contents is the body.
+    std::filesystem::path file;
+    std::string contents;
+};
+
+struct CompressionSettings {
+    int level = 19;
+    // 0 chooses the smallest window that covers the entry stream, at most 2^27.
+    int window_log = 0;
+    // 0 uses one worker per core; 1 compresses on the calling thread.
+    int threads = 0;
+};
+
+// Called as bodies are consumed: entries done so far and input bytes so far.
+using ProducerProgress = std::function<void(std::size_t entries_done, std::uint64_t bytes_done)>;
+
+// Size of the entry stream the sources make (names, fields, bodies, end marker).
+std::uint64_t entry_stream_size(const std::vector<PayloadSource>& sources);
+
+// The uncompressed entry stream, for tests and benchmarks.
+std::vector<unsigned char> build_entry_stream(const std::vector<PayloadSource>& sources);
+
+// 'K','A','Y', the frame, zero bytes to a multiple of 8, and the 64-bit offset of the count.
+std::vector<unsigned char> wrap_attached_data(const std::vector<unsigned char>& frame);
+
+// The whole attached data for the sources. The frame states its content size. Throws
+// std::runtime_error on unreadable files or compressor errors.
+std::vector<unsigned char> build_attached_data(const std::vector<PayloadSource>& sources,
+                                               const CompressionSettings& settings,
+                                               const ProducerProgress& progress = {});
