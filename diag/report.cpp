@@ -33,15 +33,22 @@ void report_error_and_exit(const char* message) {
     exit_after_report();
 }
 
+uint32_t trim_trailing_line_breaks(char* text, uint32_t length) {
+    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n')) {
+        text[--length] = 0;
+    }
+    return length;
+}
+
 void print_os_error(const char* message, uint32_t code) {
     char* system_text = nullptr;
     DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
                                       FORMAT_MESSAGE_FROM_SYSTEM,
                                   nullptr, code, system_text_language, reinterpret_cast<char*>(&system_text), 0,
                                   nullptr);
-    // Only trailing line breaks go; the buffer is left to the end of the process.
-    while (length > 0 && (system_text[length - 1] == '\r' || system_text[length - 1] == '\n')) {
-        system_text[--length] = 0;
+    // The platform's buffer is left to the end of the process, which follows at once.
+    if (system_text != nullptr) {
+        length = trim_trailing_line_breaks(system_text, length);
     }
     char code_text[16];
     format_decimal(code_text, sizeof code_text, static_cast<int32_t>(code), 1);

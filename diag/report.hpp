@@ -12,6 +12,9 @@
 // "message ([Error code] system text)" on standard error; code shown as signed 32-bit.
 void print_os_error(const char* message, uint32_t code);
 
+// Removes trailing CR and LF characters only; returns the new length.
+uint32_t trim_trailing_line_breaks(char* text, uint32_t length);
+
 // print_os_error, then exit status 2.
 [[noreturn]] void report_os_error_and_exit(const char* message, uint32_t code);
 
