@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Packs the demo application into build/Orrin-Deck.exe and runs it twice under Wine:
+# the first start unpacks the tree, the second finds it intact and writes nothing.
+set -euo pipefail
+build=${1:-build}
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+export WINEPREFIX=${WINEPREFIX:-$root/$build/wine-prefix} WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wine=/usr/lib/wine/wine64
+
+image=$build/Orrin-Deck.exe
+"$build/host/talvik" pack "$build/win/demo-app" -o "$image" --exe orrin.exe \
+  --company "Fernwick Studio" --product "Orrin Deck" --version 1.20.0.0 \
+  --copyright "Copyright (C) 2026 Fernwick Studio"
+echo
+"$build/host/talvik" list "$image"
+
+# {CACHE_DIR} is the local application-data folder of the prefix's user.
+target=$(find "$WINEPREFIX/drive_c/users" -maxdepth 3 -type d -path '*/AppData/Local' | head -n 1)/FernwickStudio/Orrin-Deck/1.20
+rm -rf "$target"
+/usr/lib/wine/wineserver -p
+
+echo
+echo "== first start (unpacks into ${target#$WINEPREFIX/}) =="
+(cd "$build" && $wine Orrin-Deck.exe deal "two players" --seed 7)
+snapshot() { (cd "$target" && find . -type f -printf '%p %T@\n' | sort); }
+before=$(snapshot)
+
+echo
+echo "== second start (reuses the tree) =="
+status=0
+(cd "$build" && $wine Orrin-Deck.exe --exit 3) || status=$?
+after=$(snapshot)
+files=$(printf '%s\n' "$before" | wc -l)
+if [ "$before" = "$after" ]; then
+  echo "second start: $files files found intact, none rewritten (modification times unchanged); exit status $status"
+else
+  echo "second start rewrote files:"; diff <(echo "$before") <(echo "$after") || true
+  exit 1
+fi
