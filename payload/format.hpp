@@ -15,4 +15,6 @@ constexpr size_t attached_data_alignment = 8;
 constexpr unsigned max_window_log = 27;
 
 // The checksum 0 means "no usable file on disk", so a CRC-32 of 0 is stored and compared as 1.
-constexpr uint32_t checksum_from_crc(uint32_t crc) { return crc == 0 ? 1 : crc; }
+constexpr uint32_t checksum_from_crc(uint32_t crc) {
+    return crc == 0 ? 1 : crc;
+}

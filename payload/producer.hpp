@@ -28,6 +28,10 @@ struct CompressionSettings {
 // Called as bodies are consumed: entries done so far and input bytes so far.
 using ProducerProgress = std::function<void(std::size_t entries_done, std::uint64_t bytes_done)>;
 
+// The window log chosen when CompressionSettings::window_log is 0: the smallest (at least
+// 10) whose window covers the whole entry stream, at most 27.
+int choose_window_log(std::uint64_t stream_size);
+
 // Size of the entry stream the sources make (names, fields, bodies, end marker).
 std::uint64_t entry_stream_size(const std::vector<PayloadSource>& sources);
 
