@@ -2,7 +2,7 @@
 
 #include <stddef.h>
 
-constexpr int shell_folder_profile = 40;      // CSIDL_PROFILE
+constexpr int shell_folder_profile = 40;       // CSIDL_PROFILE
 constexpr int shell_folder_local_appdata = 28; // CSIDL_LOCAL_APPDATA
 
 // Appends the folder's path to destination; false (destination unchanged) when the lookup
