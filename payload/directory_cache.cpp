@@ -1,0 +1,106 @@
+#include <windows.h>
+
+#include <string.h>
+#include <wchar.h>
+
+#include "diag/report.hpp"
+#include "diag/stop.hpp"
+#include "launcher/process_state.hpp"
+#include "paths/template_expansion.hpp"
+#include "payload/extract.hpp"
+
+CreatedDirectoryCache created_directory_cache;
+
+namespace {
+
+constexpr wchar_t home_template[] = L"{HOME}";
+
+bool same_path(const wchar_t* left, const wchar_t* right) {
+    for (;; ++left, ++right) {
+        if (*left != *right) {
+            return false;
+        }
+        if (*left == 0) {
+            return true;
+        }
+    }
+}
+
+// A directory that cannot be copied to the heap is simply not recorded: later requests ask
+// the system again.
+void remember_directory(const wchar_t* path) {
+    if (created_directory_cache.count >= created_directory_cache_capacity) {
+        return;
+    }
+    wchar_t* copy = _wcsdup(path);
+    if (copy == nullptr) {
+        return;
+    }
+    created_directory_cache.entries[created_directory_cache.count] = copy;
+    ++created_directory_cache.count;
+}
+
+// The home directory is known to exist, so walks below it stop there at the latest.
+void seed_directory_cache() {
+    wchar_t home[path_capacity];
+    if (!expand_path_template(home, home_template, path_capacity)) {
+        report_expand_failure(home_template);
+    }
+    remember_directory(home);
+}
+
+bool is_drive_name(const wchar_t* path) {
+    return path[0] != 0 && path[1] == L':' && path[2] == 0;
+}
+
+} // namespace
+
+bool ensure_directory(const wchar_t* path) {
+    if (created_directory_cache.count == 0) {
+        seed_directory_cache();
+    }
+    for (int index = 0; index < created_directory_cache.count; ++index) {
+        if (same_path(created_directory_cache.entries[index], path)) {
+            return true;
+        }
+    }
+    if (is_drive_name(path)) {
+        return true;
+    }
+    if (!CreateDirectoryW(path, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        return false;
+    }
+    remember_directory(path);
+    return true;
+}
+
+// Each level of the walk keeps its own copy of the path; the depth is the number of
+// missing directory levels.
+bool ensure_parent_directories(const wchar_t* path) {
+    wchar_t parent[path_capacity];
+    size_t length = wcslen(path);
+    if (length + 1 > path_capacity) {
+        stop_at_limit();
+    }
+    memcpy(parent, path, (length + 1) * sizeof(wchar_t));
+
+    // The first unit is never taken as the separator, so "\name" has no parent to make.
+    size_t separator = 0;
+    for (size_t at = length; at-- > 1;) {
+        if (parent[at] == L'\\') {
+            separator = at;
+            break;
+        }
+    }
+    if (separator == 0) {
+        return true;
+    }
+    parent[separator] = 0;
+
+    if (ensure_directory(parent)) {
+        return true;
+    }
+    // A level that cannot be made does not stop the walk: the final open decides.
+    ensure_parent_directories(parent);
+    return ensure_directory(parent);
+}

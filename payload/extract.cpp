@@ -1,0 +1,147 @@
+#include "payload/extract.hpp"
+
+#include <windows.h>
+
+#include <string.h>
+#include <wchar.h>
+
+#include <zlib.h>
+
+#include "diag/report.hpp"
+#include "diag/stop.hpp"
+#include "launcher/process_state.hpp"
+#include "payload/format.hpp"
+#include "payload/reader.hpp"
+
+unsigned char copy_buffer[copy_buffer_size];
+
+namespace {
+
+// Files are checksummed through views of at most this size: zlib's crc32 takes a 32-bit
+// length, and a bounded view also maps where the address space has no room for a whole
+// large file. A multiple of the 64 KiB allocation granularity, as view offsets must be.
+constexpr uint64_t checksum_view_size = uint64_t{1} << 30;
+
+// Reads the name unit by unit into entry_name; false for the empty name that ends the stream.
+// A name longer than the buffer is taken as undecodable data, never truncated.
+bool read_entry_name() {
+    size_t length = 0;
+    for (;;) {
+        uint16_t unit = 0;
+        read_payload_bytes(&unit, sizeof unit);
+        if (unit == 0) {
+            break;
+        }
+        if (length + 1 >= entry_name_capacity) {
+            report_decode_failure();
+        }
+        entry_name[length++] = static_cast<wchar_t>(unit);
+    }
+    entry_name[length] = 0;
+    return length > 0;
+}
+
+// entry_path = target_directory, a backslash, entry_name.
+void build_entry_path() {
+    size_t directory_length = wcslen(target_directory);
+    size_t name_length = wcslen(entry_name);
+    if (directory_length + 1 + name_length + 1 > path_capacity) {
+        stop_at_limit();
+    }
+    memcpy(entry_path, target_directory, directory_length * sizeof(wchar_t));
+    entry_path[directory_length] = L'\\';
+    memcpy(entry_path + directory_length + 1, entry_name, (name_length + 1) * sizeof(wchar_t));
+}
+
+// CRC-32 of the whole mapped file, or 0 when any view cannot be made.
+uint32_t checksum_mapping(HANDLE mapping, uint64_t length) {
+    uLong crc = 0;
+    for (uint64_t offset = 0; offset < length;) {
+        uint64_t view_length = length - offset < checksum_view_size ? length - offset : checksum_view_size;
+        const void* view = MapViewOfFile(mapping, FILE_MAP_READ, static_cast<DWORD>(offset >> 32),
+                                         static_cast<DWORD>(offset), static_cast<SIZE_T>(view_length));
+        if (view == nullptr) {
+            return 0;
+        }
+        crc = crc32(crc, static_cast<const Bytef*>(view), static_cast<uInt>(view_length));
+        UnmapViewOfFile(view);
+        offset += view_length;
+    }
+    return checksum_from_crc(static_cast<uint32_t>(crc));
+}
+
+// The reuse test: the CRC-32 of the file on disk (0 taken as 1), or 0 when there is no usable
+// file. An empty file cannot be mapped and so always gives 0.
+uint32_t disk_checksum(const wchar_t* path) {
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    uint32_t checksum = 0;
+    // The full 64-bit length, so that a file of 4 GiB or more is checked over all of it.
+    LARGE_INTEGER length;
+    if (GetFileSizeEx(file, &length) && length.QuadPart > 0) {
+        HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+        if (mapping != nullptr) {
+            checksum = checksum_mapping(mapping, static_cast<uint64_t>(length.QuadPart));
+            CloseHandle(mapping);
+        }
+    }
+    CloseHandle(file);
+    return checksum;
+}
+
+// No reader sees the file half written; a second launcher starting at the same moment
+// may still write the same bytes alongside.
+HANDLE create_output_file(const wchar_t* path) {
+    ensure_parent_directories(path);
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        report_open_failure();
+    }
+    return file;
+}
+
+// Moves the body through copy_buffer, into the file when one is open, else dropping it.
+void copy_body(HANDLE file, uint64_t size) {
+    while (size > 0) {
+        DWORD chunk =
+            size < copy_buffer_size ? static_cast<DWORD>(size) : static_cast<DWORD>(copy_buffer_size);
+        read_payload_bytes(copy_buffer, chunk);
+        if (file != INVALID_HANDLE_VALUE) {
+            DWORD written = 0;
+            if (!WriteFile(file, copy_buffer, chunk, &written, nullptr)) {
+                report_unpack_failure();
+            }
+        }
+        size -= chunk;
+    }
+}
+
+} // namespace
+
+void extract_payload() {
+    while (read_entry_name()) {
+        build_entry_path();
+        if (child_executable_path[0] == 0) {
+            // Both buffers have the same capacity.
+            memcpy(child_executable_path, entry_path, (wcslen(entry_path) + 1) * sizeof(wchar_t));
+        }
+        // Integers in the stream are little-endian, as is every Windows target.
+        uint64_t size = 0;
+        read_payload_bytes(&size, sizeof size);
+        uint32_t stored_checksum = 0;
+        read_payload_bytes(&stored_checksum, sizeof stored_checksum);
+
+        // Only the checksum decides: a file of another length with the same CRC-32 stays.
+        HANDLE file = INVALID_HANDLE_VALUE;
+        if (disk_checksum(entry_path) != stored_checksum) {
+            file = create_output_file(entry_path);
+        }
+        copy_body(file, size);
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+        }
+    }
+}
