@@ -1,0 +1,27 @@
+#include "resources/manifest.hpp"
+
+std::string launcher_manifest() {
+    return R"(<asmv1:assembly xmlns:asmv1="urn:schemas-microsoft-com:asm.v1" )"
+           R"(xmlns:asmv3="urn:schemas-microsoft-com:asm.v3" )"
+           R"(xmlns:compat="urn:schemas-microsoft-com:compatibility.v1" )"
+           R"(xmlns:ws2016="http://schemas.microsoft.com/SMI/2016/WindowsSettings" manifestVersion="1.0">)"
+           R"(<asmv1:assemblyIdentity type="win32" name="Mini" version="1.0.0.0"/>)"
+           R"(<compat:compatibility><compat:application>)"
+           R"(<compat:supportedOS Id="{e2011457-1546-43c5-a5fe-008deee3d3f0}"/>)"
+           R"(<compat:supportedOS Id="{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"/>)"
+           R"(<compat:supportedOS Id="{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}"/>)"
+           R"(<compat:supportedOS Id="{1f676c76-80e1-4239-95bb-83d0f6d0da78}"/>)"
+           R"(<compat:supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>)"
+           R"(</compat:application></compat:compatibility>)"
+           R"(<asmv3:application><asmv3:windowsSettings>)"
+           R"(<ws2016:longPathAware>true</ws2016:longPathAware>)"
+           R"(</asmv3:windowsSettings></asmv3:application>)"
+           R"(<asmv1:dependency><asmv1:dependentAssembly>)"
+           R"(<asmv1:assemblyIdentity type="win32" name="Microsoft.Windows.Common-Controls" version="6.0.0.0" )"
+           R"(processorArchitecture="*" publicKeyToken="6595b64144ccf1df" language="*"/>)"
+           R"(</asmv1:dependentAssembly></asmv1:dependency>)"
+           R"(<asmv3:trustInfo><asmv3:security><asmv3:requestedPrivileges>)"
+           R"(<asmv3:requestedExecutionLevel level="asInvoker" uiAccess="false"/>)"
+           R"(</asmv3:requestedPrivileges></asmv3:security></asmv3:trustInfo>)"
+           R"(</asmv1:assembly>)";
+}

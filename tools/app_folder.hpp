@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The launcher's entry name buffer holds 1024 units with its terminator.
+constexpr std::size_t max_entry_name_units = 1023;
+
+struct AppFile {
+    std::u16string name; // relative, backslash-separated, as stored in the entry stream
+    std::filesystem::path file;
+    std::uint64_t size = 0;
+};
+
+// Turns the --exe value into an entry name: "/" or "\" separate components; no drive,
+// no leading or trailing separator, no empty, "." or ".." component. Throws ToolError.
+std::u16string entry_name_from_option(std::string_view exe);
+
+// Every file below app_dir, first the application's executable (exe, or else the one
+// .exe file at the top of app_dir), then the rest ordered by their UTF-16 names, code
+// unit by code unit. Symbolic links are packed as what they point to when that lies in
+// app_dir (directories are followed, loops refused); one that leads out of app_dir is an
+// error. Empty directories carry nothing. Throws ToolError for a missing folder, names
+// that are not UTF-8, hold characters Windows refuses (<>:"|?*\ and control
+// characters) or exceed 1023 UTF-16 units, names that differ only in ASCII case,
+// unreadable files, special files, and no or an ambiguous executable.
+std::vector<AppFile> scan_app_folder(const std::filesystem::path& app_dir,
+                                     const std::optional<std::string>& exe);

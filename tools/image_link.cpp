@@ -1,0 +1,101 @@
+#include "tools/image_link.hpp"
+
+#include "tools/process_runner.hpp"
+#include "tools/report.hpp"
+
+#include <cstdlib>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+#ifndef TALVIK_WIN_BUILD_DIR
+#define TALVIK_WIN_BUILD_DIR ""
+#endif
+
+namespace {
+
+std::string tool_from_environment(const char* variable, const char* fallback) {
+    const char* value = std::getenv(variable);
+    return value && *value ? value : fallback;
+}
+
+void write_file(const fs::path& path, const char* data, std::size_t size) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(data, static_cast<std::streamsize>(size));
+    if (!out.flush())
+        throw ToolError("cannot write " + path.string());
+}
+
+// ld always fills in the PE header checksum; images carry 0 there (they are not signed,
+// and nothing checks it), which also keeps their bytes independent of the linker.
+void zero_pe_checksum(const fs::path& image) {
+    constexpr std::streamoff e_lfanew_offset = 0x3C;
+    constexpr std::streamoff checksum_after_signature = 88;
+    std::fstream file(image, std::ios::binary | std::ios::in | std::ios::out);
+    unsigned char offset[4] = {};
+    file.seekg(e_lfanew_offset);
+    file.read(reinterpret_cast<char*>(offset), sizeof offset);
+    std::streamoff pe_offset =
+        offset[0] | offset[1] << 8 | offset[2] << 16 | static_cast<std::streamoff>(offset[3]) << 24;
+    file.seekp(pe_offset + checksum_after_signature);
+    file.write("\0\0\0\0", 4);
+    if (!file.flush())
+        throw ToolError("cannot clear the header checksum of " + image.string());
+}
+
+void run_step(const std::vector<std::string>& argv, const fs::path& work_dir, const std::string& what) {
+    ProgramRun run = run_program(argv, work_dir, work_dir / "tool-output.txt");
+    if (run.exit_status != 0) {
+        std::string status =
+            run.exit_status < 0 ? "killed by a signal" : "exit status " + std::to_string(run.exit_status);
+        std::string output = run.output;
+        while (!output.empty() && output.back() == '\n')
+            output.pop_back();
+        throw ToolError(argv[0] + " failed to " + what + " (" + status + ")" +
+                        (output.empty() ? "" : ":\n" + output));
+    }
+}
+
+} // namespace
+
+MingwTools find_mingw_tools() {
+    MingwTools tools{tool_from_environment("TALVIK_MINGW_GCC", "x86_64-w64-mingw32-gcc"),
+                     tool_from_environment("TALVIK_MINGW_GXX", "x86_64-w64-mingw32-g++"),
+                     tool_from_environment("TALVIK_WINDRES", "x86_64-w64-mingw32-windres")};
+    for (const std::string* tool : {&tools.gcc, &tools.gxx, &tools.windres})
+        if (!program_exists(*tool))
+            throw ToolError("cannot find " + *tool +
+                            " (install the mingw-w64 toolchain, or name it with TALVIK_MINGW_GCC, "
+                            "TALVIK_MINGW_GXX or TALVIK_WINDRES)");
+    return tools;
+}
+
+fs::path find_lib_dir(const std::optional<fs::path>& option) {
+    fs::path lib_dir;
+    const char* variable = std::getenv("TALVIK_LIB_DIR");
+    if (option)
+        lib_dir = *option;
+    else if (variable && *variable)
+        lib_dir = variable;
+    else
+        lib_dir = TALVIK_WIN_BUILD_DIR;
+    std::error_code error;
+    if (lib_dir.empty() || !fs::is_regular_file(lib_dir / image_link_rsp_name, error))
+        throw ToolError("no " + std::string(image_link_rsp_name) + " in the launcher build folder \"" +
+                        lib_dir.string() + "\": build the Windows tree, or give --lib-dir or TALVIK_LIB_DIR");
+    return fs::absolute(lib_dir);
+}
+
+void link_image(const MingwTools& tools, const fs::path& lib_dir, const std::string& constants_assembly,
+                const Bytes& resources, const fs::path& work_dir, const fs::path& output) {
+    write_file(work_dir / "constants.S", constants_assembly.data(), constants_assembly.size());
+    write_file(work_dir / "resources.res", reinterpret_cast<const char*>(resources.data()), resources.size());
+    run_step({tools.gcc, "-c", "constants.S", "-o", "constants.o"}, work_dir, "assemble the build constants");
+    run_step({tools.windres, "-J", "res", "-O", "coff", "-i", "resources.res", "-o", "resources.o"}, work_dir,
+             "convert the resources");
+    std::string response_file = "@";
+    response_file += (lib_dir / image_link_rsp_name).string();
+    run_step({tools.gxx, "constants.o", "resources.o", response_file, "-o", fs::absolute(output).string()},
+             work_dir, "link the image");
+    zero_pe_checksum(output);
+}

@@ -1,0 +1,176 @@
+#include "tools/pack.hpp"
+
+#include "payload/producer.hpp"
+#include "resources/icon_group.hpp"
+#include "resources/image_resources.hpp"
+#include "tools/app_folder.hpp"
+#include "tools/constants_writer.hpp"
+#include "tools/image_link.hpp"
+#include "tools/image_metadata.hpp"
+#include "tools/pe_file.hpp"
+#include "tools/progress.hpp"
+#include "tools/report.hpp"
+#include "tools/temp_files.hpp"
+#include "tools/template_check.hpp"
+#include "tools/text.hpp"
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The launcher joins the target directory and an entry name in a 4096-unit buffer.
+constexpr std::size_t max_entry_path_units = 4095;
+constexpr std::size_t min_attached_data_size = 3;
+
+Bytes read_file(const fs::path& path, const char* what) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw ToolError(std::string("cannot read ") + what + " " + path.string());
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::vector<Bytes> icon_images(const std::vector<fs::path>& icons) {
+    if (icons.empty())
+        return default_icon_images();
+    std::vector<IconFile> files;
+    for (const fs::path& icon : icons)
+        files.push_back({icon.string(), read_file(icon, "the icon")});
+    return arrange_icon_images(files);
+}
+
+std::string default_product(const PackOptions& options) {
+    std::string name;
+    if (options.app_dir) {
+        std::error_code error;
+        fs::path folder = fs::weakly_canonical(fs::absolute(*options.app_dir), error);
+        name = (error ? *options.app_dir : folder).filename().string();
+    } else {
+        name = options.output.stem().string();
+    }
+    return name.empty() ? "app" : name;
+}
+
+void warn_about_long_paths(const std::vector<AppFile>& files, std::size_t template_length) {
+    std::size_t too_long = 0;
+    const AppFile* longest = nullptr;
+    for (const AppFile& file : files) {
+        if (template_length + 1 + file.name.size() <= max_entry_path_units)
+            continue;
+        ++too_long;
+        if (!longest || file.name.size() > longest->name.size())
+            longest = &file;
+    }
+    if (too_long > 0)
+        print_warning(
+            std::to_string(too_long) + " name(s) may exceed the launcher's path limit of " +
+            std::to_string(max_entry_path_units) + " units with the template's likely expansion of about " +
+            std::to_string(template_length) + " units; the longest: " + utf16_to_utf8(longest->name));
+}
+
+struct PackedData {
+    fs::path file;
+    std::uint64_t size = 0;
+    std::size_t files = 0;
+    std::uint64_t input_bytes = 0;
+};
+
+PackedData pack_app_folder(const PackOptions& options, std::size_t template_length,
+                           const fs::path& work_dir) {
+    std::vector<AppFile> files = scan_app_folder(*options.app_dir, options.exe);
+    if (!has_pe_signature(files.front().file))
+        throw ToolError("the first entry " + utf16_to_utf8(files.front().name) +
+                        " is not a Windows executable (no MZ and PE signature)");
+    warn_about_long_paths(files, template_length);
+
+    PackedData packed;
+    std::vector<PayloadSource> sources;
+    for (const AppFile& file : files) {
+        sources.push_back({file.name, file.file, {}});
+        packed.input_bytes += file.size;
+    }
+    packed.files = files.size();
+
+    CompressionSettings settings;
+    settings.level = options.level.value_or(default_compression_level);
+    settings.window_log = options.window_log.value_or(0);
+    ProgressLine progress(!options.quiet && isatty(STDERR_FILENO), files.size(), packed.input_bytes);
+    std::vector<unsigned char> attached;
+    try {
+        attached = build_attached_data(
+            sources, settings, [&](std::size_t done, std::uint64_t bytes) { progress.update(done, bytes); });
+    } catch (...) {
+        progress.finish();
+        throw;
+    }
+    progress.finish();
+
+    packed.file = work_dir / "attached-data.bin";
+    packed.size = attached.size();
+    std::ofstream out(packed.file, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(attached.data()), static_cast<std::streamsize>(attached.size()));
+    if (!out.flush())
+        throw ToolError("cannot write " + packed.file.string());
+    return packed;
+}
+
+PackedData given_attached_data(const fs::path& file) {
+    std::error_code error;
+    if (!fs::is_regular_file(file, error))
+        throw ToolError("the attached data " + file.string() + " is no readable file");
+    PackedData packed;
+    packed.file = fs::absolute(file);
+    packed.size = fs::file_size(file, error);
+    if (error)
+        throw ToolError("cannot read the attached data " + file.string() + ": " + error.message());
+    if (packed.size < min_attached_data_size)
+        throw ToolError("the attached data " + file.string() + " is shorter than its 3-byte header");
+    return packed;
+}
+
+} // namespace
+
+void run_pack(const PackOptions& options) {
+    auto started = std::chrono::steady_clock::now();
+    MingwTools tools = find_mingw_tools();
+    fs::path lib_dir = find_lib_dir(options.lib_dir);
+    ImageMetadata metadata = resolve_image_metadata(options, default_product(options));
+    TemplateCheck check =
+        check_path_template(metadata.path_template, {metadata.company, metadata.product, metadata.version});
+    for (const std::string& warning : check.warnings)
+        print_warning(warning);
+    std::vector<Bytes> icons = icon_images(options.icons);
+
+    PendingOutput output(options.output);
+    TempFolder work;
+    PackedData packed = options.attached_data ? given_attached_data(*options.attached_data)
+                                              : pack_app_folder(options, check.estimated_length, work.path());
+
+    BuildConstants constants{metadata.path_template, metadata.company, metadata.product, metadata.version,
+                             packed.file};
+    link_image(tools, lib_dir, write_constants_assembly(constants),
+               write_image_resources(icons, metadata.version_texts), work.path(), output.temporary_path());
+    output.commit();
+
+    if (options.quiet)
+        return;
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (options.attached_data) {
+        std::fprintf(stderr, "talvik: built %s around %llu bytes of attached data in %.1f s\n",
+                     options.output.c_str(), static_cast<unsigned long long>(packed.size), seconds);
+    } else {
+        double ratio = packed.input_bytes == 0 ? 0.0
+                                               : 100.0 * static_cast<double>(packed.size) /
+                                                     static_cast<double>(packed.input_bytes);
+        std::fprintf(
+            stderr,
+            "talvik: packed %zu files, %llu bytes, into %llu bytes of attached data (%.1f%%) in %.1f s: %s\n",
+            packed.files, static_cast<unsigned long long>(packed.input_bytes),
+            static_cast<unsigned long long>(packed.size), ratio, seconds, options.output.c_str());
+    }
+}

@@ -1,0 +1,134 @@
+#include "tools/pack_options.hpp"
+
+#include "tools/report.hpp"
+
+#include <charconv>
+
+namespace {
+
+int parse_number(const std::string& option, const std::string& text, int low, int high) {
+    int value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value < low || value > high)
+        throw ToolError(option + " wants a whole number from " + std::to_string(low) + " to " +
+                        std::to_string(high) + ", not \"" + text + "\"");
+    return value;
+}
+
+void set_once(std::optional<std::string>& field, const std::string& option, const std::string& value) {
+    if (field)
+        throw ToolError(option + " is given twice");
+    field = value;
+}
+
+void set_once(std::optional<std::filesystem::path>& field, const std::string& option,
+              const std::string& value) {
+    if (field)
+        throw ToolError(option + " is given twice");
+    if (value.empty())
+        throw ToolError(option + " wants a file name");
+    field = value;
+}
+
+} // namespace
+
+PackOptions parse_pack_options(const std::vector<std::string>& args) {
+    PackOptions options;
+    bool output_given = false;
+    bool options_ended = false;
+    std::vector<std::string> positional;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (options_ended || arg.size() < 2 || arg[0] != '-') {
+            positional.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            options_ended = true;
+            continue;
+        }
+        std::string name = arg;
+        std::optional<std::string> inline_value;
+        if (std::size_t equals = arg.find('='); arg.starts_with("--") && equals != std::string::npos) {
+            name = arg.substr(0, equals);
+            inline_value = arg.substr(equals + 1);
+        }
+        if (name == "-h" || name == "--help") {
+            options.help = true;
+            continue;
+        }
+        if (name == "--quiet" || name == "-q") {
+            if (inline_value)
+                throw ToolError(name + " takes no value");
+            options.quiet = true;
+            continue;
+        }
+        auto value = [&]() -> std::string {
+            if (inline_value)
+                return *inline_value;
+            if (i + 1 >= args.size())
+                throw ToolError(name + " wants a value");
+            return args[++i];
+        };
+        if (name == "-o" || name == "--output") {
+            if (output_given)
+                throw ToolError("-o is given twice");
+            options.output = value();
+            output_given = true;
+            if (options.output.empty())
+                throw ToolError("-o wants a file name");
+        } else if (name == "--exe") {
+            set_once(options.exe, name, value());
+        } else if (name == "--company") {
+            set_once(options.company, name, value());
+        } else if (name == "--product") {
+            set_once(options.product, name, value());
+        } else if (name == "--version") {
+            set_once(options.version, name, value());
+        } else if (name == "--template") {
+            set_once(options.path_template, name, value());
+        } else if (name == "--copyright") {
+            set_once(options.copyright, name, value());
+        } else if (name == "--icon") {
+            std::string file = value();
+            if (file.empty())
+                throw ToolError("--icon wants a file name");
+            options.icons.push_back(file);
+        } else if (name == "--level") {
+            if (options.level)
+                throw ToolError("--level is given twice");
+            options.level = parse_number(name, value(), min_compression_level, max_compression_level);
+        } else if (name == "--window-log") {
+            if (options.window_log)
+                throw ToolError("--window-log is given twice");
+            options.window_log = parse_number(name, value(), min_window_log, max_window_log);
+        } else if (name == "--attached-data") {
+            set_once(options.attached_data, name, value());
+        } else if (name == "--lib-dir") {
+            set_once(options.lib_dir, name, value());
+        } else {
+            throw ToolError("unknown option " + name + " (see talvik pack --help)");
+        }
+    }
+    if (options.help)
+        return options;
+
+    if (positional.size() > 1)
+        throw ToolError("one APP_DIR only, got \"" + positional[0] + "\" and \"" + positional[1] + "\"");
+    if (positional.size() == 1) {
+        if (positional[0].empty())
+            throw ToolError("APP_DIR is empty");
+        options.app_dir = positional[0];
+    }
+    if (options.attached_data) {
+        if (options.app_dir)
+            throw ToolError("give APP_DIR or --attached-data, not both");
+        if (options.exe || options.level || options.window_log)
+            throw ToolError("--exe, --level and --window-log have no use with --attached-data");
+    } else if (!options.app_dir) {
+        throw ToolError("no APP_DIR given (see talvik pack --help)");
+    }
+    if (!output_given)
+        throw ToolError("no output file given: use -o OUT.exe");
+    return options;
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The command line of `talvik pack`, as given; defaults are filled in later
+// (image_metadata.hpp) so that they can depend on each other.
+struct PackOptions {
+    bool help = false;
+    std::optional<std::filesystem::path> app_dir;
+    std::filesystem::path output;
+    std::optional<std::string> exe;
+    std::optional<std::string> company;
+    std::optional<std::string> product;
+    std::optional<std::string> version;
+    std::optional<std::string> path_template;
+    std::optional<std::string> copyright;
+    std::vector<std::filesystem::path> icons;
+    std::optional<int> level;
+    std::optional<int> window_log;
+    std::optional<std::filesystem::path> attached_data;
+    std::optional<std::filesystem::path> lib_dir;
+    bool quiet = false;
+};
+
+constexpr int default_compression_level = 19;
+constexpr int min_compression_level = 1;
+constexpr int max_compression_level = 22;
+// The launcher's decoder keeps zstd's default window limit of 2^27.
+constexpr int min_window_log = 10;
+constexpr int max_window_log = 27;
+
+// Parses the arguments after "pack". Options take their value as the next argument or
+// after "=" (--level=9); "--" ends the options. Throws ToolError for unknown options,
+// missing or malformed values and wrong combinations (APP_DIR with --attached-data).
+PackOptions parse_pack_options(const std::vector<std::string>& args);
