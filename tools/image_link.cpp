@@ -1,5 +1,6 @@
 #include "tools/image_link.hpp"
 
+#include "resources/res_object.hpp"
 #include "tools/process_runner.hpp"
 #include "tools/report.hpp"
 
@@ -60,13 +61,12 @@ void run_step(const std::vector<std::string>& argv, const fs::path& work_dir, co
 
 MingwTools find_mingw_tools() {
     MingwTools tools{tool_from_environment("TALVIK_MINGW_GCC", "x86_64-w64-mingw32-gcc"),
-                     tool_from_environment("TALVIK_MINGW_GXX", "x86_64-w64-mingw32-g++"),
-                     tool_from_environment("TALVIK_WINDRES", "x86_64-w64-mingw32-windres")};
-    for (const std::string* tool : {&tools.gcc, &tools.gxx, &tools.windres})
+                     tool_from_environment("TALVIK_MINGW_GXX", "x86_64-w64-mingw32-g++")};
+    for (const std::string* tool : {&tools.gcc, &tools.gxx})
         if (!program_exists(*tool))
-            throw ToolError("cannot find " + *tool +
-                            " (install the mingw-w64 toolchain, or name it with TALVIK_MINGW_GCC, "
-                            "TALVIK_MINGW_GXX or TALVIK_WINDRES)");
+            throw ToolError(
+                "cannot find " + *tool +
+                " (install the mingw-w64 toolchain, or name it with TALVIK_MINGW_GCC or TALVIK_MINGW_GXX)");
     return tools;
 }
 
@@ -91,8 +91,8 @@ void link_image(const MingwTools& tools, const fs::path& lib_dir, const std::str
     write_file(work_dir / "constants.S", constants_assembly.data(), constants_assembly.size());
     write_file(work_dir / "resources.res", reinterpret_cast<const char*>(resources.data()), resources.size());
     run_step({tools.gcc, "-c", "constants.S", "-o", "constants.o"}, work_dir, "assemble the build constants");
-    run_step({tools.windres, "-J", "res", "-O", "coff", "-i", "resources.res", "-o", "resources.o"}, work_dir,
-             "convert the resources");
+    Bytes object = write_resource_object(read_res_file(resources));
+    write_file(work_dir / "resources.o", reinterpret_cast<const char*>(object.data()), object.size());
     std::string response_file = "@";
     response_file += (lib_dir / image_link_rsp_name).string();
     run_step({tools.gxx, "constants.o", "resources.o", response_file, "-o", fs::absolute(output).string()},

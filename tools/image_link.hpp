@@ -7,11 +7,11 @@
 #include <string>
 
 // The mingw programs that make an image: named by these environment variables, or
-// found on PATH under their usual names.
+// found on PATH under their usual names. The resources need no resource compiler: they
+// become an object in-process (resources/res_object.hpp).
 struct MingwTools {
-    std::string gcc;     // TALVIK_MINGW_GCC, x86_64-w64-mingw32-gcc: assembles the constants
-    std::string gxx;     // TALVIK_MINGW_GXX, x86_64-w64-mingw32-g++: links
-    std::string windres; // TALVIK_WINDRES, x86_64-w64-mingw32-windres: .res to object
+    std::string gcc; // TALVIK_MINGW_GCC, x86_64-w64-mingw32-gcc: assembles the constants
+    std::string gxx; // TALVIK_MINGW_GXX, x86_64-w64-mingw32-g++: links
 };
 
 // Throws ToolError naming the first one that cannot be found.
@@ -24,8 +24,8 @@ std::filesystem::path find_lib_dir(const std::optional<std::filesystem::path>& o
 
 constexpr const char* image_link_rsp_name = "image-link.rsp";
 
-// Assembles the constants, converts the resources and links them with the launcher's
-// libraries into output, all intermediate files in work_dir. Every program runs in
+// Assembles the constants, turns the .res file into an object and links both with the
+// launcher's libraries into output, all intermediate files in work_dir. Every program runs in
 // work_dir with relative file names, so no temporary path can reach the image.
 void link_image(const MingwTools& tools, const std::filesystem::path& lib_dir,
                 const std::string& constants_assembly, const Bytes& resources,

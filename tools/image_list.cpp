@@ -115,35 +115,42 @@ void check_trailer(const std::vector<unsigned char>& block, std::size_t frame_si
 
 } // namespace
 
+std::optional<ImageConstants> find_constants_in_section(const unsigned char* data, std::size_t size) {
+    SectionBytes bytes{data, size};
+    for (std::size_t at = 0; at + constants_index_size <= bytes.size; at += constants_index_alignment) {
+        if (std::memcmp(bytes.data + at, constants_index_tag.data(), constants_index_tag.size()) != 0)
+            continue;
+        std::array<std::uint64_t, constants_index_slots> offsets;
+        for (std::size_t slot = 0; slot < constants_index_slots; ++slot) {
+            offsets[slot] = at + get_u64(bytes.data + at + constants_index_tag.size() + slot * 8);
+            if (offsets[slot] >= bytes.size)
+                throw ToolError("the image's constants index points past its section");
+        }
+        ImageConstants constants;
+        constants.path_template = read_text(bytes, offsets[index_path_template], "path template");
+        constants.company_name = read_text(bytes, offsets[index_company_name], "company name");
+        constants.product_name = read_text(bytes, offsets[index_product_name], "product name");
+        constants.version_string = read_text(bytes, offsets[index_version_string], "version string");
+        if (offsets[index_attached_data_length] + 8 > bytes.size)
+            throw ToolError("the image's attached data length runs past its section");
+        std::uint64_t length = get_u64(bytes.data + offsets[index_attached_data_length]);
+        std::uint64_t start = offsets[index_attached_data];
+        if (length > bytes.size - start)
+            throw ToolError("the image's attached data runs past its section");
+        constants.attached_data.assign(bytes.data + start, bytes.data + start + length);
+        return constants;
+    }
+    return std::nullopt;
+}
+
 ImageConstants read_image_constants(const std::vector<unsigned char>& image) {
     PeImage pe = parse_pe_image(image);
     for (const PeSection& section : pe.sections) {
         if (section.name != ".rdata")
             continue;
-        SectionBytes bytes{image.data() + section.raw_pointer, section.raw_size};
-        for (std::size_t at = 0; at + constants_index_size <= bytes.size; at += constants_index_alignment) {
-            if (std::memcmp(bytes.data + at, constants_index_tag.data(), constants_index_tag.size()) != 0)
-                continue;
-            std::array<std::uint64_t, constants_index_slots> offsets;
-            for (std::size_t slot = 0; slot < constants_index_slots; ++slot) {
-                offsets[slot] = at + get_u64(bytes.data + at + constants_index_tag.size() + slot * 8);
-                if (offsets[slot] >= bytes.size)
-                    throw ToolError("the image's constants index points past its section");
-            }
-            ImageConstants constants;
-            constants.path_template = read_text(bytes, offsets[index_path_template], "path template");
-            constants.company_name = read_text(bytes, offsets[index_company_name], "company name");
-            constants.product_name = read_text(bytes, offsets[index_product_name], "product name");
-            constants.version_string = read_text(bytes, offsets[index_version_string], "version string");
-            if (offsets[index_attached_data_length] + 8 > bytes.size)
-                throw ToolError("the image's attached data length runs past its section");
-            std::uint64_t length = get_u64(bytes.data + offsets[index_attached_data_length]);
-            std::uint64_t start = offsets[index_attached_data];
-            if (length > bytes.size - start)
-                throw ToolError("the image's attached data runs past its section");
-            constants.attached_data.assign(bytes.data + start, bytes.data + start + length);
-            return constants;
-        }
+        if (std::optional<ImageConstants> constants =
+                find_constants_in_section(image.data() + section.raw_pointer, section.raw_size))
+            return std::move(*constants);
     }
     throw ToolError("no talvik build constants in this image (is it made by talvik pack?)");
 }

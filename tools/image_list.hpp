@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -14,6 +15,10 @@ struct ImageConstants {
     std::u16string version_string;
     std::vector<unsigned char> attached_data;
 };
+
+// The constants behind the first index in one section's bytes (.rdata of an image or of
+// the constants object); nothing when there is no index, ToolError when it is broken.
+std::optional<ImageConstants> find_constants_in_section(const unsigned char* data, std::size_t size);
 
 // Throws ToolError when the file is no PE image or holds no consistent index.
 ImageConstants read_image_constants(const std::vector<unsigned char>& image);

@@ -80,14 +80,17 @@ struct PackedData {
     std::uint64_t input_bytes = 0;
 };
 
-PackedData pack_app_folder(const PackOptions& options, std::size_t template_length,
-                           const fs::path& work_dir) {
+std::vector<AppFile> app_folder_entries(const PackOptions& options, std::size_t template_length) {
     std::vector<AppFile> files = scan_app_folder(*options.app_dir, options.exe);
     if (!has_pe_signature(files.front().file))
         throw ToolError("the first entry " + utf16_to_utf8(files.front().name) +
                         " is not a Windows executable (no MZ and PE signature)");
     warn_about_long_paths(files, template_length);
+    return files;
+}
 
+PackedData compress_app_folder(const PackOptions& options, const std::vector<AppFile>& files,
+                               const fs::path& work_dir) {
     PackedData packed;
     std::vector<PayloadSource> sources;
     for (const AppFile& file : files) {
@@ -137,8 +140,6 @@ PackedData given_attached_data(const fs::path& file) {
 
 void run_pack(const PackOptions& options) {
     auto started = std::chrono::steady_clock::now();
-    MingwTools tools = find_mingw_tools();
-    fs::path lib_dir = find_lib_dir(options.lib_dir);
     ImageMetadata metadata = resolve_image_metadata(options, default_product(options));
     TemplateCheck check =
         check_path_template(metadata.path_template, {metadata.company, metadata.product, metadata.version});
@@ -147,9 +148,19 @@ void run_pack(const PackOptions& options) {
     std::vector<Bytes> icons = icon_images(options.icons);
 
     PendingOutput output(options.output);
+    // Everything the user can mend is checked before the long work starts.
+    std::vector<AppFile> files;
+    PackedData packed;
+    if (options.attached_data)
+        packed = given_attached_data(*options.attached_data);
+    else
+        files = app_folder_entries(options, check.estimated_length);
+    fs::path lib_dir = find_lib_dir(options.lib_dir);
+    MingwTools tools = find_mingw_tools();
+
     TempFolder work;
-    PackedData packed = options.attached_data ? given_attached_data(*options.attached_data)
-                                              : pack_app_folder(options, check.estimated_length, work.path());
+    if (!options.attached_data)
+        packed = compress_app_folder(options, files, work.path());
 
     BuildConstants constants{metadata.path_template, metadata.company, metadata.product, metadata.version,
                              packed.file};

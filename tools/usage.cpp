@@ -56,6 +56,6 @@ A name that may not fit the launcher's 4095-unit path limit is warned about, tak
 {CACHE_DIR} as C:\Users\<20 characters>\AppData\Local (43 units), {HOME} as 29, {TEMP}
 as 48 and {PROGRAM}, {PROGRAM_BASE} and {PROGRAM_DIR} as 100 units.
 
-Tools: x86_64-w64-mingw32-gcc, -g++ and -windres from PATH, or as named by
-TALVIK_MINGW_GCC, TALVIK_MINGW_GXX and TALVIK_WINDRES.
+Tools: x86_64-w64-mingw32-gcc and x86_64-w64-mingw32-g++ from PATH, or as named by
+TALVIK_MINGW_GCC and TALVIK_MINGW_GXX.
 )";

@@ -1,0 +1,217 @@
+// Option parsing, defaults of the image's texts, version numbers, template checks and
+// the UTF-8 to UTF-16 conversion of names and texts.
+
+#include "tools/image_metadata.hpp"
+#include "tools/pack_options.hpp"
+#include "tools/report.hpp"
+#include "tools/template_check.hpp"
+#include "tools/text.hpp"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string error_of(const auto& action) {
+    try {
+        action();
+    } catch (const ToolError& error) {
+        return error.what();
+    }
+    return "(no error)";
+}
+
+} // namespace
+
+TEST(DefaultTemplate, FromCompanyProductAndVersion) {
+    struct Case {
+        std::u16string company, product;
+        std::string version;
+        std::u16string expected;
+    };
+    const Case cases[] = {
+        {u"Fernwick Studio", u"Orrin Deck", "1.20.0.0", u"{CACHE_DIR}\\FernwickStudio\\Orrin-Deck\\1.20"},
+        {u" A  B\t", u"x y  z", "3.4.5.6", u"{CACHE_DIR}\\AB\\x-y--z\\3.4"},
+        {u"Zürich Soft", u"Über App", "0.0.0.0", u"{CACHE_DIR}\\ZürichSoft\\Über-App\\0.0"},
+        {u"Acme", u"Acme", "65535.1.2.3", u"{CACHE_DIR}\\Acme\\Acme\\65535.1"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(default_path_template(c.company, c.product, c.version), c.expected);
+}
+
+TEST(DefaultTemplate, NamesThatMakeNoDirectory) {
+    EXPECT_NE(error_of([] {
+                  default_path_template(u"   ", u"Orrin Deck", "1.0.0.0");
+              }).find("empty directory name"),
+              std::string::npos);
+    for (std::u16string product : {u"a/b", u"a\\b", u"a:b", u"My {App}", u"what?", u"tab\u0001"})
+        EXPECT_NE(
+            error_of([&] { default_path_template(u"Acme", product, "1.0.0.0"); }).find("give --template"),
+            std::string::npos)
+            << utf16_to_utf8(product);
+}
+
+TEST(ImageMetadata, ReferenceBuild) {
+    PackOptions options;
+    options.company = "Fernwick Studio";
+    options.product = "Orrin Deck";
+    options.version = "1.20.0.0";
+    ImageMetadata metadata = resolve_image_metadata(options, "ignored");
+    EXPECT_EQ(metadata.path_template, u"{CACHE_DIR}\\FernwickStudio\\Orrin-Deck\\1.20");
+    EXPECT_EQ(metadata.company, u"Fernwick Studio");
+    EXPECT_EQ(metadata.product, u"Orrin Deck");
+    EXPECT_EQ(metadata.version, u"1.20.0.0");
+    const VersionTexts& texts = metadata.version_texts;
+    EXPECT_EQ(texts.version, (std::array<std::uint16_t, 4>{1, 20, 0, 0}));
+    EXPECT_EQ(texts.company_name, u"Fernwick Studio");
+    EXPECT_EQ(texts.product_name, u"Orrin Deck");
+    EXPECT_EQ(texts.file_description, u"Orrin Deck");
+    EXPECT_EQ(texts.legal_copyright, u"Copyright (C) Fernwick Studio");
+    EXPECT_EQ(texts.product_version, u"1.20.0.0");
+    EXPECT_EQ(texts.file_version, u"1.20.0.0");
+    EXPECT_EQ(texts.original_filename, u"Orrin-Deck.exe");
+    EXPECT_EQ(texts.internal_name, u"Orrin-Deck");
+}
+
+TEST(ImageMetadata, DefaultsWhenNothingIsGiven) {
+    ImageMetadata metadata = resolve_image_metadata(PackOptions{}, "demo tool");
+    EXPECT_EQ(metadata.product, u"demo tool");
+    EXPECT_EQ(metadata.company, u"demo tool");
+    EXPECT_EQ(metadata.version, u"1.0.0.0");
+    EXPECT_EQ(metadata.path_template, u"{CACHE_DIR}\\demotool\\demo-tool\\1.0");
+    EXPECT_EQ(metadata.version_texts.legal_copyright, u"Copyright (C) demo tool");
+    EXPECT_EQ(metadata.version_texts.original_filename, u"demo-tool.exe");
+
+    PackOptions given;
+    given.path_template = "{TEMP}\\{company}";
+    given.copyright = "© 2026 Somebody";
+    given.product = "Ü";
+    metadata = resolve_image_metadata(given, "unused");
+    EXPECT_EQ(metadata.path_template, u"{TEMP}\\{company}");
+    EXPECT_EQ(metadata.version_texts.legal_copyright, u"© 2026 Somebody");
+    EXPECT_EQ(metadata.company, u"Ü");
+}
+
+TEST(Version, FourNumbersEachUpTo65535) {
+    EXPECT_EQ(parse_version("1.20.0.0"), (std::array<std::uint16_t, 4>{1, 20, 0, 0}));
+    EXPECT_EQ(parse_version("0.0.0.0"), (std::array<std::uint16_t, 4>{0, 0, 0, 0}));
+    EXPECT_EQ(parse_version("65535.65535.65535.65535"),
+              (std::array<std::uint16_t, 4>{65535, 65535, 65535, 65535}));
+    for (const char* bad :
+         {"", "1.2.3", "1.2.3.4.5", "1.2.3.65536", "1..3.4", "a.b.c.d", "1.2.3.-4", " 1.2.3.4", "1.2.3.4 ",
+          "+1.2.3.4", "1.2.3.", ".1.2.3", "1.2.3.000001", "99999.0.0.0"})
+        EXPECT_NE(error_of([&] { parse_version(bad); }).find("is not four numbers"), std::string::npos)
+            << bad;
+}
+
+TEST(TemplateCheck, TokensAndEstimate) {
+    TemplateValues values{u"Fernwick Studio", u"Orrin Deck", u"1.20.0.0"};
+    struct Case {
+        std::u16string text;
+        std::size_t estimate;
+    };
+    const Case cases[] = {
+        {u"{CACHE_DIR}\\FernwickStudio\\Orrin-Deck\\1.20", 43 + 31},
+        {u"{cache_dir}\\x", 45},
+        {u"{Home}", 29},
+        {u"{TEMP}\\{PID}-{RANDOM}-{TIME}-{TIME_US}", 48 + 1 + 10 + 1 + 11 + 1 + 18 + 1 + 6},
+        {u"{COMPANY}|{PRODUCT}", 15 + 1 + 10},
+        {u"{VERSION}{FILE_VERSION}{PRODUCT_VERSION}", 24},
+        {u"{PROGRAM_DIR}\\a{PROGRAM_BASE}{PROGRAM}", 302},
+        {u"C:\\Apps", 7},
+    };
+    for (const Case& c : cases) {
+        TemplateCheck check = check_path_template(c.text, values);
+        EXPECT_EQ(check.estimated_length, c.estimate) << utf16_to_utf8(c.text);
+        EXPECT_TRUE(check.warnings.empty()) << utf16_to_utf8(c.text);
+    }
+}
+
+TEST(TemplateCheck, WhatStopsTheLauncherIsAnError) {
+    TemplateValues values{u"c", u"p", u"1.0.0.0"};
+    const std::pair<std::u16string, const char*> cases[] = {
+        {u"", "is empty"},
+        {u"{FOO}\\x", "unknown token {FOO}"},
+        {u"{}", "unknown token {}"},
+        {u"{ HOME }", "unknown token { HOME }"},
+        {u"{CACHE_DIR}x}", "without its"},
+        {u"{HOMEX}", "unknown token"},
+    };
+    for (const auto& [text, message] : cases)
+        EXPECT_NE(error_of([&] { check_path_template(text, values); }).find(message), std::string::npos)
+            << utf16_to_utf8(text);
+}
+
+TEST(TemplateCheck, WhatTheLauncherDropsIsAWarning) {
+    TemplateValues values{u"Fernwick Studio", u"p", u"1.0.0.0"};
+    const std::pair<std::u16string, const char*> cases[] = {
+        {u"{CACHE_DIR}\\x{HOME", "never closes"},
+        {u"{CACHE_DIR}\\a{b{COMPANY}", "is dropped"},
+        {u"relative\\dir", "relative"},
+        {u"{CACHE_DIR}\\x\\", "ends with a backslash"},
+    };
+    for (const auto& [text, message] : cases) {
+        TemplateCheck check = check_path_template(text, values);
+        ASSERT_EQ(check.warnings.size(), 1u) << utf16_to_utf8(text);
+        EXPECT_NE(check.warnings[0].find(message), std::string::npos) << check.warnings[0];
+    }
+    // The dropped text counts for nothing, as in the launcher: "x" + "" and "a" + company.
+    EXPECT_EQ(check_path_template(u"x{HOME", values).estimated_length, 1u);
+    EXPECT_EQ(check_path_template(u"{CACHE_DIR}\\a{b{COMPANY}", values).estimated_length, 43u + 2 + 15);
+}
+
+TEST(Text, Utf8ToUtf16) {
+    EXPECT_EQ(utf8_to_utf16("a\\b", "x"), u"a\\b");
+    EXPECT_EQ(utf8_to_utf16("Zürich €", "x"), u"Zürich €");
+    EXPECT_EQ(utf8_to_utf16("\xF0\x9F\x98\x80", "x"), (std::u16string{0xD83D, 0xDE00}));
+    EXPECT_EQ(utf16_to_utf8(u"Zürich 😀"), "Zürich 😀");
+    EXPECT_EQ(utf16_to_utf8(std::u16string{u'a', 0xD800}), "a\xEF\xBF\xBD");
+    for (std::string bad : {"\xFF", "\xC3", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80",
+                            "a\x80", "\xE2\x82"})
+        EXPECT_NE(error_of([&] { utf8_to_utf16(bad, "the name"); }).find("the name is not valid UTF-8"),
+                  std::string::npos);
+}
+
+TEST(PackOptions, ValuesAndDefaults) {
+    PackOptions options =
+        parse_pack_options({"app", "-o", "out.exe", "--level=9", "--window-log", "27", "--icon", "a.png",
+                            "--icon=b.png", "--quiet", "--exe", "bin/x.exe"});
+    EXPECT_EQ(options.app_dir, std::filesystem::path("app"));
+    EXPECT_EQ(options.output, "out.exe");
+    EXPECT_EQ(options.level, 9);
+    EXPECT_EQ(options.window_log, 27);
+    EXPECT_EQ(options.icons, (std::vector<std::filesystem::path>{"a.png", "b.png"}));
+    EXPECT_TRUE(options.quiet);
+    EXPECT_EQ(options.exe, "bin/x.exe");
+
+    options = parse_pack_options({"-o", "out.exe", "--", "-app-"});
+    EXPECT_EQ(options.app_dir, std::filesystem::path("-app-"));
+    EXPECT_FALSE(options.level);
+
+    options = parse_pack_options({"--attached-data", "blob", "-o", "out.exe"});
+    EXPECT_FALSE(options.app_dir);
+    EXPECT_EQ(options.attached_data, std::filesystem::path("blob"));
+    EXPECT_TRUE(parse_pack_options({"--help"}).help);
+}
+
+TEST(PackOptions, Mistakes) {
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{"app"}, "no output file"},
+        {{"-o", "out.exe"}, "no APP_DIR"},
+        {{"a", "b", "-o", "out.exe"}, "one APP_DIR only"},
+        {{"app", "-o", "out.exe", "--level", "0"}, "--level wants a whole number from 1 to 22"},
+        {{"app", "-o", "out.exe", "--level", "23"}, "--level wants"},
+        {{"app", "-o", "out.exe", "--level", "5x"}, "--level wants"},
+        {{"app", "-o", "out.exe", "--window-log", "9"}, "from 10 to 27"},
+        {{"app", "-o", "out.exe", "--window-log", "28"}, "from 10 to 27"},
+        {{"app", "-o", "out.exe", "--frobnicate"}, "unknown option --frobnicate"},
+        {{"app", "-o"}, "-o wants a value"},
+        {{"app", "-o", "a.exe", "-o", "b.exe"}, "given twice"},
+        {{"app", "-o", "a.exe", "--company", "x", "--company", "y"}, "--company is given twice"},
+        {{"app", "-o", "a.exe", "--attached-data", "blob"}, "not both"},
+        {{"-o", "a.exe", "--attached-data", "blob", "--level", "3"}, "no use with --attached-data"},
+        {{"app", "-o", "a.exe", "--quiet=yes"}, "takes no value"},
+    };
+    for (const auto& [args, message] : cases)
+        EXPECT_NE(error_of([&] { parse_pack_options(args); }).find(message), std::string::npos)
+            << message << ": " << error_of([&] { parse_pack_options(args); });
+}

@@ -1,0 +1,420 @@
+// talvik as a program: help, mistakes on the command line and in the app folder, and
+// whole images made from a tiny app folder and read back.
+
+#include "payload/producer.hpp"
+#include "resources/icon_group.hpp"
+#include "resources/manifest.hpp"
+#include "resources/png.hpp"
+#include "resources/version_block.hpp"
+#include "tests/tools/test_support.hpp"
+#include "tools/image_list.hpp"
+#include "tools/image_metadata.hpp"
+#include "tools/pe_file.hpp"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <map>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path win_build_dir = TALVIK_WIN_BUILD_DIR;
+const fs::path stub_image = win_build_dir / "talvik-stub.exe";
+
+// Any file with the MZ and PE signatures passes as the first entry.
+std::string tiny_pe() {
+    std::string pe(128, '\0');
+    pe[0] = 'M', pe[1] = 'Z', pe[0x3C] = 64;
+    pe.replace(64, 4, std::string("PE\0\0", 4));
+    return pe;
+}
+
+void expect_one_error_line(const ToolResult& result, const std::string& message) {
+    EXPECT_EQ(result.exit_status, 1);
+    std::vector<std::string> lines = lines_of(result.err);
+    ASSERT_EQ(lines.size(), 1u) << result.err;
+    EXPECT_EQ(lines[0].rfind("talvik: error: ", 0), 0u) << lines[0];
+    EXPECT_NE(lines[0].find(message), std::string::npos) << lines[0];
+}
+
+} // namespace
+
+TEST(TalvikCommand, Help) {
+    ToolResult top = run_talvik_binary({"--help"});
+    EXPECT_EQ(top.exit_status, 0);
+    EXPECT_NE(top.out.find("talvik pack APP_DIR -o OUT.exe"), std::string::npos);
+    EXPECT_NE(top.out.find("talvik list IMAGE.exe"), std::string::npos);
+    ToolResult pack = run_talvik_binary({"pack", "--help"});
+    EXPECT_EQ(pack.exit_status, 0);
+    for (const char* option :
+         {"--exe", "--company", "--product", "--version", "--template", "--copyright", "--icon", "--level",
+          "--window-log", "--attached-data", "--lib-dir", "--quiet"})
+        EXPECT_NE(pack.out.find(option), std::string::npos) << option;
+    ToolResult nothing = run_talvik_binary({});
+    EXPECT_EQ(nothing.exit_status, 1);
+    expect_one_error_line(run_talvik_binary({"frobnicate"}), "unknown command \"frobnicate\"");
+    expect_one_error_line(run_talvik_binary({"list"}), "usage: talvik list IMAGE.exe");
+}
+
+// Every mistake: status 1, one line, and nothing new in the output folder.
+TEST(TalvikCommand, MistakesLeaveNoOutput) {
+    ScratchFolder scratch;
+    fs::path good = scratch / "good", out_dir = scratch / "out";
+    write_file(good / "app.exe", tiny_pe());
+    write_file(good / "data.txt", "x");
+    fs::create_directories(out_dir);
+    std::string out = (out_dir / "app.exe").string();
+    auto folder_with = [&](const std::string& name,
+                           const std::vector<std::pair<std::string, std::string>>& files) {
+        fs::path folder = scratch / name;
+        for (const auto& [file, contents] : files)
+            write_file(folder / file, contents);
+        fs::create_directories(folder);
+        return folder.string();
+    };
+    std::string no_exe = folder_with("no-exe", {{"data.txt", "x"}});
+    std::string two_exe = folder_with("two-exe", {{"a.exe", tiny_pe()}, {"b.exe", tiny_pe()}});
+    std::string not_pe = folder_with("not-pe", {{"app.exe", "MZ but nothing else"}});
+    std::string short_pe = folder_with("short-pe", {{"app.exe", "MZ"}});
+    std::string deep = folder_with(
+        "deep", {{"app.exe", tiny_pe()},
+                 {std::string(250, 'a') + "/" + std::string(250, 'b') + "/" + std::string(250, 'c') + "/" +
+                      std::string(250, 'd') + "/" + std::string(30, 'e'),
+                  "x"}});
+    std::string escape = folder_with("escape", {{"app.exe", tiny_pe()}});
+    fs::create_symlink(scratch / "good/data.txt", scratch / "escape/data.txt");
+    write_file(scratch / "two-bytes", "KA");
+    write_file(scratch / "icon.png", encode_png_rgba(16, 16, Bytes(16 * 16 * 4, 0)));
+
+    struct Case {
+        std::vector<std::string> args;
+        const char* message;
+    };
+    const std::string lib = "--lib-dir=" + win_build_dir.string();
+    const std::string g = good.string();
+    const Case cases[] = {
+        {{"pack", (scratch / "missing").string(), "-o", out}, "does not exist or is no folder"},
+        {{"pack", no_exe, "-o", out}, "no .exe file at the top"},
+        {{"pack", two_exe, "-o", out}, "several .exe files"},
+        {{"pack", not_pe, "-o", out}, "is not a Windows executable"},
+        {{"pack", short_pe, "-o", out}, "is not a Windows executable"},
+        {{"pack", g, "-o", out, "--exe", "data.txt"}, "data.txt is not a Windows executable"},
+        {{"pack", g, "-o", out, "--exe", "../good/app.exe"}, "without \".\", \"..\""},
+        {{"pack", g, "-o", out, "--exe", "C:\\app.exe"}, "has a drive"},
+        {{"pack", g, "-o", out, "--exe", "\\app.exe"}, "starts with a separator"},
+        {{"pack", g, "-o", out, "--exe", "nope.exe"}, "no such file"},
+        {{"pack", deep, "-o", out}, "longer than 1023 UTF-16 units"},
+        {{"pack", escape, "-o", out}, "leads out of the app folder"},
+        {{"pack", g, "-o", out, "--version", "1.2.3"}, "is not four numbers"},
+        {{"pack", g, "-o", out, "--version", "1.2.3.70000"}, "is not four numbers"},
+        {{"pack", g, "-o", out, "--template", "{CACHE_DIR}\\{NAME}"}, "unknown token {NAME}"},
+        {{"pack", g, "-o", out, "--product", "a/b"}, "give --template"},
+        {{"pack", g, "-o", out, "--company", "\xFF"}, "the company name is not valid UTF-8"},
+        {{"pack", g, "-o", out, "--level", "99"}, "--level wants"},
+        {{"pack", g, "-o", out, "--window-log", "30"}, "--window-log wants"},
+        {{"pack", g, "-o", out, "--bogus"}, "unknown option --bogus"},
+        {{"pack", g}, "no output file"},
+        {{"pack", g, "-o", (scratch / "no-such-folder/app.exe").string()}, "the output folder"},
+        {{"pack", g, "-o", out_dir.string()}, "is a folder"},
+        {{"pack", g, "-o", out, "--icon", (scratch / "icon.png").string()}, "exactly 7"},
+        {{"pack", g, "-o", out, "--icon", (scratch / "missing.png").string()}, "cannot read the icon"},
+        {{"pack", "-o", out, "--attached-data", (scratch / "two-bytes").string()},
+         "shorter than its 3-byte header"},
+        {{"pack", "-o", out, "--attached-data", (scratch / "absent").string()}, "is no readable file"},
+        {{"pack", g, "-o", out, "--attached-data", (scratch / "two-bytes").string()}, "not both"},
+        {{"pack", g, "-o", out, "--lib-dir", (scratch / "no-lib").string()}, "no image-link.rsp"},
+        {{"pack", g, "-o", out, lib}, "cannot find /no/such/g++"},
+        {{"list", (scratch / "missing.exe").string()}, "cannot read"},
+        {{"list", (good / "data.txt").string()}, "not a PE image"},
+        {{"list", (good / "app.exe").string()}, "no talvik build constants"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        ToolResult result = run_talvik_binary(c.args, {"TALVIK_MINGW_GXX=/no/such/g++"});
+        expect_one_error_line(result, c.message);
+        EXPECT_EQ(files_below(out_dir), std::vector<std::string>{});
+    }
+}
+
+namespace {
+
+// A tiny application: the stub image as its executable and a few other files.
+class PackedImage : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!fs::exists(stub_image) || !fs::exists(win_build_dir / "image-link.rsp"))
+            GTEST_SKIP() << "no Windows build in " << win_build_dir;
+        write_file(app / "Orrin Deck.exe", read_file(stub_image));
+        write_file(app / "data/empty.bin", "");
+        write_file(app / "data/numbers.txt", std::string(5000, '7'));
+        write_file(app / "ünïcode/名前.txt", "name");
+        write_file(app / "Z.txt", "z");
+    }
+
+    ToolResult pack(const fs::path& output, std::vector<std::string> extra = {}) {
+        std::vector<std::string> args = {"pack",          app.path().string(), "-o",
+                                         output.string(), "--company",         "Fernwick Studio",
+                                         "--product",     "Orrin Deck",        "--version",
+                                         "1.20.0.0",      "--lib-dir",         win_build_dir.string()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return run_talvik_binary(args, {"TMPDIR=" + temp.path().string()});
+    }
+
+    ScratchFolder app, out, temp;
+};
+
+std::uint32_t stored_checksum(const std::string& body) {
+    std::uint32_t crc = static_cast<std::uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size())));
+    return crc == 0 ? 1 : crc;
+}
+
+std::string hex8(std::uint32_t value) {
+    char text[9];
+    std::snprintf(text, sizeof text, "%08x", value);
+    return text;
+}
+
+struct ResourceLeaf {
+    std::uint32_t type, id, language;
+    Bytes data;
+};
+
+// The three levels of the resource directory (type, name, language) down to the data.
+std::vector<ResourceLeaf> read_resources(const Bytes& file, const PeImage& image) {
+    std::vector<ResourceLeaf> leaves;
+    const PeDataDirectory& directory = image.data_directories.at(resource_directory_index);
+    std::size_t base = pe_file_offset(image, directory.virtual_address);
+    if (base == SIZE_MAX)
+        return leaves;
+    auto entries = [&](std::size_t table) {
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> list;
+        std::size_t count = get_u16(&file.at(table + 12)) + get_u16(&file.at(table + 14));
+        for (std::size_t i = 0; i < count; ++i)
+            list.emplace_back(get_u32(&file.at(table + 16 + i * 8)), get_u32(&file.at(table + 20 + i * 8)));
+        return list;
+    };
+    constexpr std::uint32_t subdirectory = 0x80000000;
+    for (auto [type, names] : entries(base))
+        for (auto [id, languages] : entries(base + (names & ~subdirectory)))
+            for (auto [language, leaf] : entries(base + (languages & ~subdirectory))) {
+                const unsigned char* data_entry = &file.at(base + leaf);
+                std::size_t offset = pe_file_offset(image, get_u32(data_entry));
+                std::uint32_t size = get_u32(data_entry + 4);
+                leaves.push_back(
+                    {type, id, language, Bytes(file.begin() + offset, file.begin() + offset + size)});
+            }
+    return leaves;
+}
+
+} // namespace
+
+TEST_F(PackedImage, ListShowsConstantsAndEntries) {
+    ToolResult packed = pack(out / "Orrin-Deck.exe", {"-q"});
+    ASSERT_EQ(packed.exit_status, 0) << packed.err;
+    EXPECT_EQ(packed.err, "") << "--quiet";
+    EXPECT_EQ(files_below(temp.path()), std::vector<std::string>{}) << "the work folder is gone";
+
+    ToolResult listed = run_talvik_binary({"list", (out / "Orrin-Deck.exe").string()});
+    ASSERT_EQ(listed.exit_status, 0) << listed.err;
+    Bytes stub = read_file(stub_image);
+    std::string exe(stub.begin(), stub.end());
+    auto line = [](std::uint64_t size, const std::string& body, const std::string& name) {
+        std::string size_text = std::to_string(size);
+        return std::string(14 - size_text.size(), ' ') + size_text + "  " + hex8(stored_checksum(body)) +
+               "  " + name;
+    };
+    std::vector<std::string> expected = {
+        "template  {CACHE_DIR}\\FernwickStudio\\Orrin-Deck\\1.20",
+        "company   Fernwick Studio",
+        "product   Orrin Deck",
+        "version   1.20.0.0",
+    };
+    std::vector<std::string> lines = lines_of(listed.out);
+    ASSERT_EQ(lines.size(), 11u) << listed.out;
+    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 4), expected);
+    EXPECT_EQ(lines[4].rfind("attached  ", 0), 0u);
+    EXPECT_EQ(lines[5], line(exe.size(), exe, "Orrin Deck.exe"));
+    EXPECT_EQ(lines[6], line(1, "z", "Z.txt"));
+    EXPECT_EQ(lines[7], line(0, "", "data\\empty.bin"));
+    EXPECT_EQ(lines[8], line(5000, std::string(5000, '7'), "data\\numbers.txt"));
+    EXPECT_EQ(lines[9], line(4, "name", "ünïcode\\名前.txt"));
+    EXPECT_EQ(lines[10], "5 entries, " + std::to_string(exe.size() + 5005) + " bytes");
+    EXPECT_EQ(hex8(stored_checksum("")), "00000001") << "an empty body carries 1";
+}
+
+TEST_F(PackedImage, SameInputsGiveTheSameBytes) {
+    fs::create_directories(out / "second place");
+    ToolResult first = pack(out / "first.exe");
+    ToolResult second = pack(out / "second place/other name.exe");
+    ASSERT_EQ(first.exit_status, 0) << first.err;
+    ASSERT_EQ(second.exit_status, 0) << second.err;
+    EXPECT_NE(first.err.find("talvik: packed 5 files"), std::string::npos) << first.err;
+    Bytes image = read_file(out / "first.exe");
+    EXPECT_EQ(image, read_file(out / "second place/other name.exe"));
+    // Neither the work folder nor the output's name reach the image.
+    std::string bytes(image.begin(), image.end());
+    EXPECT_EQ(bytes.find(temp.path().string()), std::string::npos);
+    EXPECT_EQ(bytes.find("first.exe"), std::string::npos);
+    EXPECT_EQ(bytes.find(app.path().string()), std::string::npos);
+    EXPECT_EQ(fs::status(out / "first.exe").permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
+}
+
+TEST_F(PackedImage, HeaderResourcesAndLayout) {
+    ToolResult packed = pack(out / "image.exe", {"-q"});
+    ASSERT_EQ(packed.exit_status, 0) << packed.err;
+    Bytes file = read_file(out / "image.exe");
+    PeImage image = parse_pe_image(file);
+    EXPECT_EQ(image.machine, 0x8664);
+    EXPECT_EQ(image.optional_magic, pe32_plus_magic);
+    EXPECT_EQ(image.subsystem, 3) << "console";
+    EXPECT_EQ(image.checksum, 0u);
+    EXPECT_EQ(image.stack_reserve, 0x968000u);
+    EXPECT_EQ(image.stack_commit, 0x1000u);
+    EXPECT_EQ(image.heap_reserve, 0x100000u);
+    EXPECT_EQ(image.heap_commit, 0x1000u);
+    ASSERT_FALSE(image.sections.empty());
+    const PeSection& last = image.sections.back();
+    EXPECT_EQ(file.size(), std::size_t{last.raw_pointer} + last.raw_size)
+        << "nothing appended after the last section";
+
+    PackOptions options;
+    options.company = "Fernwick Studio";
+    options.product = "Orrin Deck";
+    options.version = "1.20.0.0";
+    VersionTexts texts = resolve_image_metadata(options, "unused").version_texts;
+    std::vector<Bytes> icons = default_icon_images();
+    std::string manifest = launcher_manifest();
+
+    std::map<std::pair<std::uint32_t, std::uint32_t>, Bytes> expected;
+    for (std::uint32_t i = 0; i < 7; ++i)
+        expected[{3, i + 1}] = icons[i];
+    expected[{14, 1}] = write_group_icon_directory(icons);
+    expected[{16, 1}] = write_version_block(texts);
+    expected[{24, 1}] = Bytes(manifest.begin(), manifest.end());
+
+    std::map<std::pair<std::uint32_t, std::uint32_t>, Bytes> found;
+    for (const ResourceLeaf& leaf : read_resources(file, image)) {
+        EXPECT_EQ(leaf.language, 0u) << leaf.type << "/" << leaf.id;
+        found[{leaf.type, leaf.id}] = leaf.data;
+    }
+    EXPECT_EQ(found.size(), expected.size());
+    for (const auto& [key, data] : expected)
+        EXPECT_EQ(found[key], data) << "type " << key.first << " id " << key.second;
+}
+
+TEST_F(PackedImage, AttachedDataTakenAsItIs) {
+    ASSERT_EQ(pack(out / "original.exe", {"-q"}).exit_status, 0);
+    ImageConstants constants = read_image_constants(read_file(out / "original.exe"));
+    write_file(out / "attached.bin", constants.attached_data);
+
+    ToolResult rebuilt =
+        run_talvik_binary({"pack", "--attached-data", (out / "attached.bin").string(), "-o",
+                           (out / "rebuilt.exe").string(), "--company", "Fernwick Studio", "--product",
+                           "Orrin Deck", "--version", "1.20.0.0", "--lib-dir", win_build_dir.string()});
+    ASSERT_EQ(rebuilt.exit_status, 0) << rebuilt.err;
+    EXPECT_NE(rebuilt.err.find("around " + std::to_string(constants.attached_data.size()) + " bytes"),
+              std::string::npos);
+    EXPECT_EQ(read_file(out / "rebuilt.exe"), read_file(out / "original.exe"));
+
+    // Any block of three bytes or more is taken; list then says what is wrong with it.
+    write_file(out / "odd.bin", std::string("KAY"));
+    ASSERT_EQ(run_talvik_binary({"pack", "--attached-data", (out / "odd.bin").string(), "-o",
+                                 (out / "odd.exe").string(), "--lib-dir", win_build_dir.string(), "-q"})
+                  .exit_status,
+              0);
+    ImageConstants odd = read_image_constants(read_file(out / "odd.exe"));
+    EXPECT_EQ(odd.attached_data, (Bytes{'K', 'A', 'Y'}));
+    EXPECT_EQ(odd.product_name, u"odd") << "product from the output name";
+    expect_one_error_line(run_talvik_binary({"list", (out / "odd.exe").string()}),
+                          "does not start with \"KAY\"");
+}
+
+TEST_F(PackedImage, GivenIconsAndOptions) {
+    std::vector<std::string> extra = {"--template",
+                                      "{TEMP}\\{Product}-{VERSION}",
+                                      "--copyright",
+                                      "© Fernwick",
+                                      "--exe",
+                                      "Orrin Deck.exe",
+                                      "--level",
+                                      "3",
+                                      "--window-log",
+                                      "20",
+                                      "-q"};
+    std::vector<Bytes> icons;
+    for (std::uint32_t size : icon_sizes) {
+        Bytes pixels(std::size_t{size} * size * 4, static_cast<unsigned char>(size));
+        icons.push_back(encode_png_rgba(size, size, pixels));
+        fs::path file = out / ("icon" + std::to_string(size) + ".png");
+        write_file(file, icons.back());
+        extra.insert(extra.begin(), {"--icon", file.string()});
+    }
+    ToolResult packed = pack(out / "image.exe", extra);
+    ASSERT_EQ(packed.exit_status, 0) << packed.err;
+    Bytes file = read_file(out / "image.exe");
+    std::map<std::pair<std::uint32_t, std::uint32_t>, Bytes> found;
+    for (const ResourceLeaf& leaf : read_resources(file, parse_pe_image(file)))
+        found[{leaf.type, leaf.id}] = leaf.data;
+    for (std::uint32_t i = 0; i < 7; ++i)
+        EXPECT_EQ(found[std::make_pair(3u, i + 1)], icons[i]) << icon_sizes[i];
+    EXPECT_EQ(found[std::make_pair(14u, 1u)], write_group_icon_directory(icons));
+    ImageConstants constants = read_image_constants(file);
+    EXPECT_EQ(constants.path_template, u"{TEMP}\\{Product}-{VERSION}");
+    // The frame's window descriptor declares 2^20 (exponent 10 above the 2^10 base).
+    ASSERT_GT(constants.attached_data.size(), 8u);
+    EXPECT_EQ(constants.attached_data[3], 0x28);
+    unsigned char descriptor = constants.attached_data[3 + 5];
+    EXPECT_LE(descriptor >> 3, 10) << "window of at most 2^20";
+}
+
+TEST_F(PackedImage, LongPathsAreWarnedAbout) {
+    // 43 units for {CACHE_DIR}, 4041 for the rest: names of 11 units still fit, "Z.txt" too.
+    ToolResult packed = pack(out / "image.exe", {"--template", "{CACHE_DIR}\\" + std::string(4040, 'x')});
+    ASSERT_EQ(packed.exit_status, 0) << packed.err;
+    std::vector<std::string> lines = lines_of(packed.err);
+    ASSERT_GE(lines.size(), 2u) << packed.err;
+    EXPECT_EQ(
+        lines[0].rfind("talvik: warning: 4 name(s) may exceed the launcher's path limit of 4095 units", 0),
+        0u)
+        << lines[0];
+    EXPECT_NE(lines[0].find("the longest: data\\numbers.txt"), std::string::npos) << lines[0];
+}
+
+TEST_F(PackedImage, ListFindsDamage) {
+    ASSERT_EQ(pack(out / "image.exe", {"-q"}).exit_status, 0);
+    Bytes image = read_file(out / "image.exe");
+    std::string bytes(image.begin(), image.end());
+    std::size_t tag = bytes.find("TALVIK-CONSTANTS");
+    ASSERT_NE(tag, std::string::npos);
+    ImageConstants constants = read_image_constants(image);
+    std::size_t attached =
+        bytes.find(std::string(constants.attached_data.begin(), constants.attached_data.end()));
+    ASSERT_NE(attached, std::string::npos);
+    std::size_t trailer = attached + constants.attached_data.size() - 8;
+
+    struct Case {
+        const char* what;
+        std::size_t offset;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"tag", tag + 3, "no talvik build constants"},
+        {"index offset", tag + 16 + 7, "points past its section"},
+        {"header", attached + 1, "does not start with \"KAY\""},
+        {"frame magic", attached + 3, "no whole zstd frame"},
+        {"trailer count", trailer, "trailer count"},
+        {"last frame byte", trailer - 3, "frame"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes damaged = image;
+        damaged[c.offset] ^= 0x40;
+        write_file(out / "damaged.exe", damaged);
+        ToolResult listed = run_talvik_binary({"list", (out / "damaged.exe").string()});
+        expect_one_error_line(listed, c.message);
+    }
+}

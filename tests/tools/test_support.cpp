@@ -1,0 +1,103 @@
+#include "tests/tools/test_support.hpp"
+
+#include <algorithm>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <spawn.h>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+ScratchFolder::ScratchFolder() {
+    std::string pattern = (fs::temp_directory_path() / "talvik-test-XXXXXX").string();
+    if (!mkdtemp(pattern.data()))
+        throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+ScratchFolder::~ScratchFolder() {
+    std::error_code ignored;
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(path_, ignored);
+}
+
+void write_file(const fs::path& path, const std::string& contents) {
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary);
+    out << contents;
+}
+
+void write_file(const fs::path& path, const std::vector<unsigned char>& contents) {
+    write_file(path, std::string(contents.begin(), contents.end()));
+}
+
+std::vector<unsigned char> read_file(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<unsigned char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+ToolResult run_talvik_binary(const std::vector<std::string>& args,
+                             const std::vector<std::string>& environment) {
+    ScratchFolder capture;
+    std::string out_file = (capture / "out").string(), err_file = (capture / "err").string();
+    std::vector<std::string> argv_storage = {TALVIK_TOOL_PATH};
+    argv_storage.insert(argv_storage.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : argv_storage)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> env_storage;
+    for (char** entry = environ; *entry; ++entry)
+        env_storage.push_back(*entry);
+    env_storage.insert(env_storage.end(), environment.begin(), environment.end());
+    std::vector<char*> envp;
+    for (std::string& entry : env_storage)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = 0;
+    int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0)
+        throw std::runtime_error("cannot start " + argv_storage[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ToolResult result;
+    result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::vector<unsigned char> out = read_file(out_file), err = read_file(err_file);
+    result.out.assign(out.begin(), out.end());
+    result.err.assign(err.begin(), err.end());
+    return result;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::vector<std::string> files_below(const fs::path& folder) {
+    std::vector<std::string> files;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder))
+        files.push_back(fs::relative(entry.path(), folder).string());
+    std::sort(files.begin(), files.end());
+    return files;
+}

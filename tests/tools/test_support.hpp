@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// Host test helpers: scratch folders, files, and running the talvik binary.
+
+// A fresh folder under the system's temporary folder, removed with its contents.
+class ScratchFolder {
+  public:
+    ScratchFolder();
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+void write_file(const std::filesystem::path& path, const std::string& contents);
+void write_file(const std::filesystem::path& path, const std::vector<unsigned char>& contents);
+std::vector<unsigned char> read_file(const std::filesystem::path& path);
+
+struct ToolResult {
+    int exit_status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs the talvik binary with these arguments (and extra environment entries NAME=VALUE).
+ToolResult run_talvik_binary(const std::vector<std::string>& args,
+                             const std::vector<std::string>& environment = {});
+
+std::vector<std::string> lines_of(const std::string& text);
+
+// Every file below a folder, relative, sorted: what a failed run must not add to.
+std::vector<std::string> files_below(const std::filesystem::path& folder);
