@@ -22,6 +22,18 @@ bool refused_in_name(char16_t unit) {
     return unit < 0x20 || std::u16string_view(u"<>:\"|?*\\").find(unit) != std::u16string_view::npos;
 }
 
+// Windows opens a device for these names whatever the extension ("nul.txt" too).
+bool is_device_name(std::u16string_view component) {
+    std::u16string base(component.substr(0, component.find(u'.')));
+    for (char16_t& unit : base)
+        if (unit >= u'a' && unit <= u'z')
+            unit = unit - (u'a' - u'A');
+    if (base == u"CON" || base == u"PRN" || base == u"AUX" || base == u"NUL")
+        return true;
+    return base.size() == 4 && (base.starts_with(u"COM") || base.starts_with(u"LPT")) && base[3] >= u'1' &&
+           base[3] <= u'9';
+}
+
 bool is_inside(const fs::path& path, const fs::path& root) {
     auto [root_end, path_it] = std::mismatch(root.begin(), root.end(), path.begin(), path.end());
     return root_end == root.end();
@@ -37,6 +49,11 @@ std::u16string append_component(const std::u16string& parent, const fs::path& le
         if (refused_in_name(unit))
             throw ToolError("the file name " + shown(full) +
                             " has a character that Windows file names cannot hold");
+    // Windows drops a trailing dot or blank, so the file would land under another name.
+    if (component.back() == u'.' || component.back() == u' ')
+        throw ToolError("the file name " + shown(full) + " ends with a dot or a blank, which Windows drops");
+    if (is_device_name(component))
+        throw ToolError("the file name " + shown(full) + " is a device name on Windows");
     std::u16string name = parent.empty() ? component : parent + u"\\" + component;
     if (name.size() > max_entry_name_units)
         throw ToolError("the name " + shown(full) + " is longer than " +

@@ -26,7 +26,8 @@ std::u16string entry_name_from_option(std::string_view exe);
 // app_dir (directories are followed, loops refused); one that leads out of app_dir is an
 // error. Empty directories carry nothing. Throws ToolError for a missing folder, names
 // that are not UTF-8, hold characters Windows refuses (<>:"|?*\ and control
-// characters) or exceed 1023 UTF-16 units, names that differ only in ASCII case,
+// characters), end with a dot or blank, are device names (CON, NUL, COM1, ...) or
+// exceed 1023 UTF-16 units, names that differ only in ASCII case,
 // unreadable files, special files, and no or an ambiguous executable.
 std::vector<AppFile> scan_app_folder(const std::filesystem::path& app_dir,
                                      const std::optional<std::string>& exe);

@@ -3,6 +3,7 @@
 #include "resources/res_object.hpp"
 #include "tools/process_runner.hpp"
 #include "tools/report.hpp"
+#include "tools/temp_files.hpp"
 
 #include <cstdlib>
 #include <fstream>
@@ -45,7 +46,7 @@ void zero_pe_checksum(const fs::path& image) {
 }
 
 void run_step(const std::vector<std::string>& argv, const fs::path& work_dir, const std::string& what) {
-    ProgramRun run = run_program(argv, work_dir, work_dir / "tool-output.txt");
+    ProgramRun run = run_program(argv, work_dir, work_dir / work_file::tool_output);
     if (run.exit_status != 0) {
         std::string status =
             run.exit_status < 0 ? "killed by a signal" : "exit status " + std::to_string(run.exit_status);
@@ -88,14 +89,18 @@ fs::path find_lib_dir(const std::optional<fs::path>& option) {
 
 void link_image(const MingwTools& tools, const fs::path& lib_dir, const std::string& constants_assembly,
                 const Bytes& resources, const fs::path& work_dir, const fs::path& output) {
-    write_file(work_dir / "constants.S", constants_assembly.data(), constants_assembly.size());
-    write_file(work_dir / "resources.res", reinterpret_cast<const char*>(resources.data()), resources.size());
-    run_step({tools.gcc, "-c", "constants.S", "-o", "constants.o"}, work_dir, "assemble the build constants");
+    write_file(work_dir / work_file::constants_source, constants_assembly.data(), constants_assembly.size());
+    write_file(work_dir / work_file::resources_res, reinterpret_cast<const char*>(resources.data()),
+               resources.size());
+    run_step({tools.gcc, "-c", work_file::constants_source, "-o", work_file::constants_object}, work_dir,
+             "assemble the build constants");
     Bytes object = write_resource_object(read_res_file(resources));
-    write_file(work_dir / "resources.o", reinterpret_cast<const char*>(object.data()), object.size());
+    write_file(work_dir / work_file::resources_object, reinterpret_cast<const char*>(object.data()),
+               object.size());
     std::string response_file = "@";
     response_file += (lib_dir / image_link_rsp_name).string();
-    run_step({tools.gxx, "constants.o", "resources.o", response_file, "-o", fs::absolute(output).string()},
+    run_step({tools.gxx, work_file::constants_object, work_file::resources_object, response_file, "-o",
+              fs::absolute(output).string()},
              work_dir, "link the image");
     zero_pe_checksum(output);
 }

@@ -113,7 +113,7 @@ PackedData compress_app_folder(const PackOptions& options, const std::vector<App
     }
     progress.finish();
 
-    packed.file = work_dir / "attached-data.bin";
+    packed.file = work_dir / work_file::attached_data;
     packed.size = attached.size();
     std::ofstream out(packed.file, std::ios::binary);
     out.write(reinterpret_cast<const char*>(attached.data()), static_cast<std::streamsize>(attached.size()));
@@ -147,6 +147,7 @@ void run_pack(const PackOptions& options) {
         print_warning(warning);
     std::vector<Bytes> icons = icon_images(options.icons);
 
+    install_interrupt_cleanup();
     PendingOutput output(options.output);
     // Everything the user can mend is checked before the long work starts.
     std::vector<AppFile> files;

@@ -1,6 +1,24 @@
 #pragma once
 
+#include <array>
 #include <filesystem>
+
+// The files of the work folder. They are named here, in one place, so that an interrupt
+// can remove them without listing the folder (see install_interrupt_cleanup).
+namespace work_file {
+constexpr const char* constants_source = "constants.S";
+constexpr const char* constants_object = "constants.o";
+constexpr const char* resources_res = "resources.res";
+constexpr const char* resources_object = "resources.o";
+constexpr const char* attached_data = "attached-data.bin";
+constexpr const char* tool_output = "tool-output.txt";
+constexpr std::array<const char*, 6> all = {constants_source, constants_object, resources_res,
+                                            resources_object, attached_data,    tool_output};
+} // namespace work_file
+
+// On SIGINT, SIGTERM or SIGHUP, removes the live TempFolder and PendingOutput before the
+// process ends by that signal, so an interrupted run leaves nothing behind either.
+void install_interrupt_cleanup();
 
 // A private folder for the intermediate files of one run (mode 0700, under TMPDIR or
 // /tmp); it goes away with everything in it when the object does.

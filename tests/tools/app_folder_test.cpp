@@ -101,10 +101,18 @@ TEST(AppFolder, ExecutableMissingOrAmbiguous) {
 
 TEST(AppFolder, NamesWindowsCannotTake) {
     const std::pair<std::string, const char*> cases[] = {
-        {"bad\xFF.txt", "is not valid UTF-8"}, {"a:b.txt", "cannot hold"},
-        {"what?.txt", "cannot hold"},          {"pipe|.txt", "cannot hold"},
-        {"back\\slash.txt", "cannot hold"},    {"tab\t.txt", "cannot hold"},
+        {"bad\xFF.txt", "is not valid UTF-8"},
+        {"a:b.txt", "cannot hold"},
+        {"what?.txt", "cannot hold"},
+        {"pipe|.txt", "cannot hold"},
+        {"back\\slash.txt", "cannot hold"},
+        {"tab\t.txt", "cannot hold"},
         {"sub/star*.txt", "cannot hold"},
+        {"dot.", "ends with a dot or a blank"},
+        {"folder /x", "ends with a dot or a blank"},
+        {"nul.txt", "is a device name"},
+        {"sub/Com7", "is a device name"},
+        {"LPT1.log.txt", "is a device name"},
     };
     for (const auto& [name, message] : cases) {
         ScratchFolder app;
@@ -113,6 +121,10 @@ TEST(AppFolder, NamesWindowsCannotTake) {
         EXPECT_NE(scan_error(app.path()).find(message), std::string::npos)
             << name << ": " << scan_error(app.path());
     }
+    ScratchFolder fine;
+    for (const char* name : {"app.exe", "console.txt", "COM10", "nullable", "a.b.c", ".hidden", "LPT0"})
+        write_file(fine / name, "x");
+    EXPECT_EQ(scan_app_folder(fine.path(), std::nullopt).size(), 7u);
 }
 
 TEST(AppFolder, NameLengthLimit) {

@@ -14,8 +14,10 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <csignal>
 #include <cstdio>
 #include <map>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -137,6 +139,71 @@ TEST(TalvikCommand, MistakesLeaveNoOutput) {
         expect_one_error_line(result, c.message);
         EXPECT_EQ(files_below(out_dir), std::vector<std::string>{});
     }
+}
+
+namespace {
+
+// A stand-in for the mingw programs: a shell script, and a launcher build folder that
+// holds just an image-link.rsp; enough for what happens before and around the link.
+struct FakeToolchain {
+    FakeToolchain(const std::string& compiler_script) {
+        write_file(scratch / "lib/image-link.rsp", "");
+        write_file(scratch / "gcc", "#!/bin/sh\n" + compiler_script);
+        fs::permissions(scratch / "gcc", fs::perms::owner_all);
+        write_file(scratch / "app/app.exe", tiny_pe());
+        fs::create_directories(scratch / "out");
+        fs::create_directories(scratch / "tmp");
+    }
+    std::vector<std::string> args() const {
+        return {"pack",      (scratch / "app").string(), "-o", (scratch / "out/app.exe").string(),
+                "--lib-dir", (scratch / "lib").string()};
+    }
+    std::vector<std::string> environment() const {
+        return {"TALVIK_MINGW_GCC=" + (scratch / "gcc").string(),
+                "TALVIK_MINGW_GXX=" + (scratch / "gcc").string(), "TMPDIR=" + (scratch / "tmp").string(),
+                "FAKE_DIR=" + scratch.path().string()};
+    }
+    ScratchFolder scratch;
+};
+
+} // namespace
+
+TEST(TalvikCommand, FailingToolIsReported) {
+    FakeToolchain fake("echo \"constants.S:3: Error: something odd\"; exit 1\n");
+    ToolResult result = run_talvik_binary(fake.args(), fake.environment());
+    EXPECT_EQ(result.exit_status, 1);
+    std::vector<std::string> lines = lines_of(result.err);
+    ASSERT_EQ(lines.size(), 2u) << result.err;
+    EXPECT_EQ(lines[0].rfind("talvik: error: ", 0), 0u);
+    EXPECT_NE(lines[0].find("failed to assemble the build constants (exit status 1):"), std::string::npos);
+    EXPECT_EQ(lines[1], "constants.S:3: Error: something odd");
+    EXPECT_EQ(files_below(fake.scratch / "out"), std::vector<std::string>{});
+    EXPECT_EQ(files_below(fake.scratch / "tmp"), std::vector<std::string>{});
+}
+
+TEST(TalvikCommand, InterruptLeavesNothingBehind) {
+    // The fake compiler tells its process id and then waits, so talvik is mid-way.
+    FakeToolchain fake("echo $$ > \"$FAKE_DIR/compiler.pid.part\"\n"
+                       "mv \"$FAKE_DIR/compiler.pid.part\" \"$FAKE_DIR/compiler.pid\"\n"
+                       "exec sleep 600\n");
+    ScratchFolder capture;
+    RunningTool tool = start_talvik_binary(fake.args(), fake.environment(), capture.path());
+    // Bounded, so that a talvik that never gets that far fails the test instead of hanging it.
+    for (int tries = 0; tries < 6000 && !fs::exists(fake.scratch / "compiler.pid"); ++tries)
+        usleep(10000);
+    if (!fs::exists(fake.scratch / "compiler.pid")) {
+        kill(tool.pid, SIGKILL);
+        FAIL() << "talvik never ran the compiler: " << wait_for(tool).err;
+    }
+    EXPECT_FALSE(files_below(fake.scratch / "tmp").empty()) << "the work folder exists while it runs";
+    EXPECT_FALSE(files_below(fake.scratch / "out").empty()) << "so does the pending output";
+    kill(tool.pid, SIGTERM);
+    ToolResult result = wait_for(tool);
+    std::vector<unsigned char> pid_text = read_file(fake.scratch / "compiler.pid");
+    kill(std::stoi(std::string(pid_text.begin(), pid_text.end())), SIGKILL);
+    EXPECT_EQ(result.exit_status, -SIGTERM);
+    EXPECT_EQ(files_below(fake.scratch / "out"), std::vector<std::string>{});
+    EXPECT_EQ(files_below(fake.scratch / "tmp"), std::vector<std::string>{});
 }
 
 namespace {

@@ -42,10 +42,11 @@ std::vector<unsigned char> read_file(const fs::path& path) {
     return std::vector<unsigned char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-ToolResult run_talvik_binary(const std::vector<std::string>& args,
-                             const std::vector<std::string>& environment) {
-    ScratchFolder capture;
-    std::string out_file = (capture / "out").string(), err_file = (capture / "err").string();
+RunningTool start_talvik_binary(const std::vector<std::string>& args,
+                                const std::vector<std::string>& environment, const fs::path& capture_folder) {
+    RunningTool tool;
+    tool.out_file = capture_folder / "out";
+    tool.err_file = capture_folder / "err";
     std::vector<std::string> argv_storage = {TALVIK_TOOL_PATH};
     argv_storage.insert(argv_storage.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -64,21 +65,32 @@ ToolResult run_talvik_binary(const std::vector<std::string>& args,
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 1, tool.out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, tool.err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t pid = 0;
     int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (error != 0)
         throw std::runtime_error("cannot start " + argv_storage[0]);
+    tool.pid = pid;
+    return tool;
+}
+
+ToolResult wait_for(const RunningTool& tool) {
     int status = 0;
-    waitpid(pid, &status, 0);
+    waitpid(tool.pid, &status, 0);
     ToolResult result;
-    result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::vector<unsigned char> out = read_file(out_file), err = read_file(err_file);
+    result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    std::vector<unsigned char> out = read_file(tool.out_file), err = read_file(tool.err_file);
     result.out.assign(out.begin(), out.end());
     result.err.assign(err.begin(), err.end());
     return result;
+}
+
+ToolResult run_talvik_binary(const std::vector<std::string>& args,
+                             const std::vector<std::string>& environment) {
+    ScratchFolder capture;
+    return wait_for(start_talvik_binary(args, environment, capture.path()));
 }
 
 std::vector<std::string> lines_of(const std::string& text) {

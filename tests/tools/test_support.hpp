@@ -26,7 +26,7 @@ void write_file(const std::filesystem::path& path, const std::vector<unsigned ch
 std::vector<unsigned char> read_file(const std::filesystem::path& path);
 
 struct ToolResult {
-    int exit_status = -1;
+    int exit_status = -1; // minus the signal number when a signal ended it
     std::string out;
     std::string err;
 };
@@ -34,6 +34,16 @@ struct ToolResult {
 // Runs the talvik binary with these arguments (and extra environment entries NAME=VALUE).
 ToolResult run_talvik_binary(const std::vector<std::string>& args,
                              const std::vector<std::string>& environment = {});
+
+// The same in two steps, for a test that signals the running program.
+struct RunningTool {
+    int pid = -1;
+    std::filesystem::path out_file, err_file;
+};
+RunningTool start_talvik_binary(const std::vector<std::string>& args,
+                                const std::vector<std::string>& environment,
+                                const std::filesystem::path& capture_folder);
+ToolResult wait_for(const RunningTool& tool);
 
 std::vector<std::string> lines_of(const std::string& text);
 
