@@ -40,7 +40,12 @@ std::u16string read_text(SectionBytes section, std::uint64_t offset, const char*
     }
 }
 
-// Pulls the decoded entry stream from the frame in pieces of any size.
+// Any size works; the launcher's decode window has this one.
+constexpr std::size_t decode_buffer_size = 131072;
+
+// Pulls the decoded entry stream from the frame in pieces of any size. The context keeps
+// zstd's default window limit of 2^27, as the launcher does, so list refuses what the
+// launcher would refuse.
 struct FrameStream {
     ZSTD_DCtx* context;
     ZSTD_inBuffer input;
@@ -49,7 +54,8 @@ struct FrameStream {
     std::size_t window_end = 0;
     bool frame_done = false;
 
-    FrameStream(const unsigned char* frame, std::size_t size) : context(ZSTD_createDCtx()), window(1 << 17) {
+    FrameStream(const unsigned char* frame, std::size_t size)
+        : context(ZSTD_createDCtx()), window(decode_buffer_size) {
         if (!context)
             throw ToolError("out of memory");
         input = {frame, size, 0};
