@@ -1,0 +1,231 @@
+#include "tests/e2e/e2e_support.hpp"
+
+#include <fcntl.h>
+#include <glob.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace e2e {
+
+namespace fs = std::filesystem;
+
+fs::path win_build_dir() { return TALVIK_WIN_BUILD_DIR; }
+fs::path probe_exe() { return win_build_dir() / "tests" / "probe.exe"; }
+fs::path wine_prefix() { return TALVIK_WINE_PREFIX; }
+
+fs::path local_appdata() {
+    glob_t found{};
+    std::string pattern = (wine_prefix() / "drive_c/users/*/AppData/Local").string();
+    fs::path result;
+    if (glob(pattern.c_str(), 0, nullptr, &found) == 0) {
+        for (size_t i = 0; i < found.gl_pathc; ++i) {
+            std::string candidate = found.gl_pathv[i];
+            if (candidate.find("/Public/") == std::string::npos) {
+                result = candidate;
+            }
+        }
+    }
+    globfree(&found);
+    return result;
+}
+
+fs::path fresh_dir(const std::string& name) {
+    fs::path dir = fs::path(TALVIK_E2E_WORK_DIR) / name;
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
+}
+
+std::string windows_path(const fs::path& path) {
+    std::string text = "Z:" + fs::absolute(path).lexically_normal().string();
+    std::replace(text.begin(), text.end(), '/', '\\');
+    return text;
+}
+
+std::string read_file(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void write_file(const fs::path& path, const std::string& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+}
+
+namespace {
+
+// fork + exec with output to files; returns the exit status (or -1).
+int run_process(const std::vector<std::string>& arguments, const fs::path& cwd, const EnvironmentChanges& environment,
+                const fs::path& out_file, const fs::path& err_file) {
+    pid_t child = fork();
+    if (child == 0) {
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0) {
+            _exit(126);
+        }
+        for (const auto& [name, value] : environment) {
+            if (value) {
+                setenv(name.c_str(), value->c_str(), 1);
+            } else {
+                unsetenv(name.c_str());
+            }
+        }
+        int in = open("/dev/null", O_RDONLY);
+        int out = open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        std::vector<char*> argv;
+        for (const std::string& argument : arguments) {
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        }
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child) {
+        return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace
+
+int run_talvik(const std::vector<std::string>& arguments, std::string* output) {
+    fs::path dir = fs::path(TALVIK_E2E_WORK_DIR);
+    fs::create_directories(dir);
+    fs::path out = dir / ("talvik-" + std::to_string(getpid()) + ".out");
+    std::vector<std::string> command{TALVIK_TOOL};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    command.push_back("--quiet");
+    int status = run_process(command, {}, {}, out, out);
+    if (output != nullptr) {
+        *output = read_file(out);
+    }
+    fs::remove(out);
+    return status;
+}
+
+Outcome run_windows(const fs::path& cwd, const std::string& command_line, const EnvironmentChanges& environment) {
+    fs::path dir = fs::path(TALVIK_E2E_WORK_DIR);
+    std::string tag = std::to_string(getpid()) + "-" + std::to_string(rand());
+    fs::path out = dir / ("run-" + tag + ".out");
+    fs::path err = dir / ("run-" + tag + ".err");
+    fs::path code = dir / ("run-" + tag + ".code");
+    EnvironmentChanges full = environment;
+    full["WINEPREFIX"] = wine_prefix().string();
+    full["WINEDEBUG"] = "-all";
+    full["WINEDLLOVERRIDES"] = "mscoree,mshtml=";
+    run_process({TALVIK_WINE_RUN, (win_build_dir() / "tests" / "runner.exe").string(), windows_path(code), command_line},
+                cwd, full, out, err);
+    Outcome outcome;
+    outcome.out = read_file(out);
+    outcome.err = read_file(err);
+    std::string code_text = read_file(code);
+    if (code_text.rfind("0x", 0) == 0) {
+        outcome.exit_code = static_cast<uint32_t>(std::stoul(code_text, nullptr, 16));
+    }
+    fs::remove(out);
+    fs::remove(err);
+    fs::remove(code);
+    return outcome;
+}
+
+std::string unescape_probe_text(const std::string& text) {
+    std::string result;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            result += text[i];
+            continue;
+        }
+        char kind = text[++i];
+        switch (kind) {
+        case 'r': result += '\r'; break;
+        case 'n': result += '\n'; break;
+        case 't': result += '\t'; break;
+        case 'v': result += '\v'; break;
+        case 'x':
+            result += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+            break;
+        default: result += kind; break;
+        }
+    }
+    return result;
+}
+
+ProbeReport parse_probe_report(const std::string& out) {
+    ProbeReport report;
+    std::istringstream lines(out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line == "end") {
+            report.complete = true;
+            continue;
+        }
+        if (line.rfind("env ", 0) == 0) {
+            size_t equals = line.find('=');
+            report.variables[line.substr(4, equals - 4)] = unescape_probe_text(line.substr(equals + 1));
+            continue;
+        }
+        size_t equals = line.find('=');
+        if (equals == std::string::npos) {
+            continue;
+        }
+        std::string key = line.substr(0, equals);
+        std::string value = unescape_probe_text(line.substr(equals + 1));
+        if (key.rfind("argv[", 0) == 0) {
+            report.argv.push_back(value);
+        } else {
+            report.fields[key] = value;
+        }
+    }
+    return report;
+}
+
+std::string quote_argument(const std::string& argument) {
+    if (!argument.empty() && argument.find_first_of(" \t\n\v\"") == std::string::npos) {
+        return argument;
+    }
+    std::string quoted = "\"";
+    size_t backslashes = 0;
+    for (char c : argument) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, '\\');
+    return quoted + "\"";
+}
+
+std::vector<std::pair<std::string, int64_t>> snapshot_tree(const fs::path& root) {
+    std::vector<std::pair<std::string, int64_t>> files;
+    if (!fs::exists(root)) {
+        return files;
+    }
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        if (entry.is_regular_file()) {
+            auto time = entry.last_write_time().time_since_epoch();
+            files.emplace_back(fs::relative(entry.path(), root).string(),
+                               std::chrono::duration_cast<std::chrono::nanoseconds>(time).count());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+} // namespace e2e

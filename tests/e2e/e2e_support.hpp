@@ -1,0 +1,63 @@
+#pragma once
+
+// Builds launcher images with `talvik pack` and runs them under Wine through runner.exe,
+// which reports the launcher's full 32-bit exit code.
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+struct Outcome {
+    std::string out;
+    std::string err;
+    // The launcher's exit code as seen by a Windows parent; nullopt when it did not start.
+    std::optional<uint32_t> exit_code;
+};
+
+// What probe.exe reported: "key=value" lines, plus the launcher variables.
+struct ProbeReport {
+    std::map<std::string, std::string> fields;
+    std::vector<std::string> argv;
+    std::map<std::string, std::string> variables; // set ones only
+    bool complete = false;
+};
+
+// Environment changes for one run: a value sets the variable, nullopt removes it.
+using EnvironmentChanges = std::map<std::string, std::optional<std::string>>;
+
+std::filesystem::path win_build_dir();
+std::filesystem::path probe_exe();
+std::filesystem::path wine_prefix();
+// The Linux folder behind {CACHE_DIR} in the test prefix.
+std::filesystem::path local_appdata();
+// A fresh, empty folder for one test.
+std::filesystem::path fresh_dir(const std::string& name);
+
+std::string windows_path(const std::filesystem::path& path);
+
+// Runs `talvik ARGS`, returning its exit status; output goes to *output when given.
+int run_talvik(const std::vector<std::string>& arguments, std::string* output = nullptr);
+
+// Runs COMMAND_LINE (a Windows command line) in folder cwd through runner.exe.
+Outcome run_windows(const std::filesystem::path& cwd, const std::string& command_line,
+                    const EnvironmentChanges& environment = {});
+
+ProbeReport parse_probe_report(const std::string& out);
+// Undoes the probe's escapes (\\, \r, \n, \t, \v, \xHH).
+std::string unescape_probe_text(const std::string& text);
+
+// A Windows command-line argument quoted so that CommandLineToArgvW gives it back.
+std::string quote_argument(const std::string& argument);
+
+// (relative path, modification time in ns) of every file below root, sorted.
+std::vector<std::pair<std::string, int64_t>> snapshot_tree(const std::filesystem::path& root);
+
+std::string read_file(const std::filesystem::path& path);
+void write_file(const std::filesystem::path& path, const std::string& bytes);
+
+} // namespace e2e
