@@ -1,0 +1,367 @@
+// probe.exe: a stand-in child for launcher tests. It reports on standard output what it was
+// started with, then acts on its options. Other test programs parse its report, so keep the
+// format below stable; add new items only as new lines before "end".
+//
+// Options, recognised anywhere among the arguments (argument 0 excepted) and also in the
+// environment variable PROBE_OPTIONS, which is split like a command line and read after the
+// arguments (so a caller whose arguments are not its own can still steer the probe). Anything
+// else is ignored; a later option overrides an earlier one.
+//   --quiet                    report nothing
+//   --exit N                   end with exit code N: decimal or 0x hexadecimal, all 32 bits (default 0)
+//   --sleep MS                 sleep MS milliseconds before ending
+//   --ignore-console-events    a console control handler that returns TRUE for every event
+//   --console-event-exit N     on a console control event, end at once with exit code N
+//   --write-stderr TEXT        write TEXT (UTF-8) and a line feed to standard error
+//   --read-stdin               read standard input to its end and report it as stdin-data
+//   --ready-event NAME         set the named event (created if missing) once the report is
+//                              written and the console options are in force
+//   --generate-console-event T after that, GenerateConsoleCtrlEvent(T, 0): event T (0 for
+//                              Ctrl+C, 1 for Ctrl+Break) to every process on the probe's console
+//
+// Report: UTF-8 lines, each ending in a line feed, in this order:
+//   probe=1                    format version
+//   cmdline=TEXT               GetCommandLineW
+//   argc=N                     as CommandLineToArgvW splits the command line (Wine's C runtime
+//   argv[I]=TEXT               splits argument 0 differently, so its argv is not used)
+//   module=PATH                GetModuleFileNameW of the probe itself
+//   cwd=PATH                   GetCurrentDirectoryW
+//   pid=N                      GetCurrentProcessId
+//   env NAME=TEXT | unset NAME the six launcher variables, always, in this order: TALVIK_ONEFILE_PARENT,
+//                              TALVIK_ONEFILE_START, TALVIK_ONEFILE_TIME_US, TALVIK_ONEFILE_RANDOM,
+//                              TALVIK_ONEFILE_DIRECTORY, TALVIK_ORIGINAL_ARGV0
+//   env NAME=TEXT              every other variable whose name begins with TALVIK_, in block order
+//   stdin=KIND                 GetFileType of each standard handle: disk, char, pipe, remote,
+//   stdout=KIND                unknown, or none for a null or invalid handle
+//   stderr=KIND
+//   stdin-data=TEXT            only with --read-stdin (bytes taken as UTF-8)
+//   end
+// TEXT escapes a backslash as \\, CR as \r, LF as \n, tab as \t, vertical tab as \v, any other
+// unit below 0x20 as \xHH and a lone surrogate as \uHHHH (hex digits in upper case).
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Options {
+    bool quiet = false;
+    DWORD exit_code = 0;
+    DWORD sleep_ms = 0;
+    bool ignore_console_events = false;
+    bool exit_on_console_event = false;
+    DWORD console_event_exit_code = 0;
+    bool write_stderr = false;
+    std::wstring stderr_text;
+    bool read_stdin = false;
+    std::wstring ready_event;
+    bool generate_console_event = false;
+    DWORD generated_event = 0;
+};
+
+DWORD console_event_exit_code = 0;
+
+std::vector<std::wstring> split(const wchar_t* command_line) {
+    std::vector<std::wstring> result;
+    int count = 0;
+    wchar_t** arguments = CommandLineToArgvW(command_line, &count);
+    if (arguments == nullptr) {
+        return result;
+    }
+    for (int at = 0; at < count; ++at) {
+        result.emplace_back(arguments[at]);
+    }
+    LocalFree(arguments);
+    return result;
+}
+
+DWORD parse_number(const std::wstring& text) {
+    return static_cast<DWORD>(wcstoul(text.c_str(), nullptr, 0));
+}
+
+// Arguments from index first on; argument 0 of a command line is the program, not an option.
+void read_options(Options& options, const std::vector<std::wstring>& arguments, size_t first) {
+    for (size_t at = first; at < arguments.size(); ++at) {
+        const std::wstring& name = arguments[at];
+        bool has_value = at + 1 < arguments.size();
+        if (name == L"--quiet") {
+            options.quiet = true;
+        } else if (name == L"--ignore-console-events") {
+            options.ignore_console_events = true;
+        } else if (name == L"--read-stdin") {
+            options.read_stdin = true;
+        } else if (has_value && name == L"--exit") {
+            options.exit_code = parse_number(arguments[++at]);
+        } else if (has_value && name == L"--sleep") {
+            options.sleep_ms = parse_number(arguments[++at]);
+        } else if (has_value && name == L"--console-event-exit") {
+            options.exit_on_console_event = true;
+            options.console_event_exit_code = parse_number(arguments[++at]);
+        } else if (has_value && name == L"--write-stderr") {
+            options.write_stderr = true;
+            options.stderr_text = arguments[++at];
+        } else if (has_value && name == L"--generate-console-event") {
+            options.generate_console_event = true;
+            options.generated_event = parse_number(arguments[++at]);
+        } else if (has_value && name == L"--ready-event") {
+            options.ready_event = arguments[++at];
+        }
+    }
+}
+
+void append_utf8(std::string& out, unsigned code_point) {
+    if (code_point < 0x80) {
+        out += static_cast<char>(code_point);
+    } else if (code_point < 0x800) {
+        out += static_cast<char>(0xC0 | (code_point >> 6));
+        out += static_cast<char>(0x80 | (code_point & 0x3F));
+    } else if (code_point < 0x10000) {
+        out += static_cast<char>(0xE0 | (code_point >> 12));
+        out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code_point & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (code_point >> 18));
+        out += static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code_point & 0x3F));
+    }
+}
+
+void append_hex(std::string& out, unsigned value, int digits) {
+    constexpr char hex_digits[] = "0123456789ABCDEF";
+    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) {
+        out += hex_digits[(value >> shift) & 0xF];
+    }
+}
+
+void append_escaped(std::string& out, const wchar_t* text, size_t length) {
+    for (size_t at = 0; at < length; ++at) {
+        unsigned unit = text[at];
+        if (unit == L'\\') {
+            out += "\\\\";
+        } else if (unit == L'\r') {
+            out += "\\r";
+        } else if (unit == L'\n') {
+            out += "\\n";
+        } else if (unit == L'\t') {
+            out += "\\t";
+        } else if (unit == L'\v') {
+            out += "\\v";
+        } else if (unit < 0x20) {
+            out += "\\x";
+            append_hex(out, unit, 2);
+        } else if (unit >= 0xD800 && unit < 0xDC00 && at + 1 < length && text[at + 1] >= 0xDC00 &&
+                   text[at + 1] < 0xE000) {
+            append_utf8(out, 0x10000 + ((unit - 0xD800) << 10) + (text[at + 1] - 0xDC00));
+            ++at;
+        } else if (unit >= 0xD800 && unit < 0xE000) {
+            out += "\\u";
+            append_hex(out, unit, 4);
+        } else {
+            append_utf8(out, unit);
+        }
+    }
+}
+
+void append_item(std::string& out, const char* name, const std::wstring& value) {
+    out += name;
+    out += '=';
+    append_escaped(out, value.data(), value.size());
+    out += '\n';
+}
+
+std::wstring module_path() {
+    std::wstring path(32768, L'\0');
+    path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+    return path;
+}
+
+std::wstring current_directory() {
+    std::wstring path(32768, L'\0');
+    path.resize(GetCurrentDirectoryW(static_cast<DWORD>(path.size()), path.data()));
+    return path;
+}
+
+bool read_variable(const wchar_t* name, std::wstring& value) {
+    value.assign(32768, L'\0');
+    SetLastError(0);
+    DWORD length = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
+    if (length == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) {
+        return false;
+    }
+    value.resize(length);
+    return true;
+}
+
+const char* handle_kind(DWORD which) {
+    HANDLE handle = GetStdHandle(which);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+        return "none";
+    }
+    switch (GetFileType(handle)) {
+    case FILE_TYPE_DISK:
+        return "disk";
+    case FILE_TYPE_CHAR:
+        return "char";
+    case FILE_TYPE_PIPE:
+        return "pipe";
+    case FILE_TYPE_REMOTE:
+        return "remote";
+    default:
+        return "unknown";
+    }
+}
+
+constexpr const wchar_t* launcher_variables[] = {
+    L"TALVIK_ONEFILE_PARENT", L"TALVIK_ONEFILE_START",     L"TALVIK_ONEFILE_TIME_US",
+    L"TALVIK_ONEFILE_RANDOM", L"TALVIK_ONEFILE_DIRECTORY", L"TALVIK_ORIGINAL_ARGV0",
+};
+
+bool is_launcher_variable(const std::wstring& name) {
+    for (const wchar_t* known : launcher_variables) {
+        if (name == known) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void append_environment(std::string& out) {
+    std::string narrow_name;
+    for (const wchar_t* name : launcher_variables) {
+        std::wstring value;
+        narrow_name.clear();
+        append_escaped(narrow_name, name, wcslen(name));
+        if (read_variable(name, value)) {
+            out += "env ";
+            append_item(out, narrow_name.c_str(), value);
+        } else {
+            out += "unset " + narrow_name + "\n";
+        }
+    }
+    wchar_t* block = GetEnvironmentStringsW();
+    for (const wchar_t* entry = block; *entry != 0; entry += wcslen(entry) + 1) {
+        std::wstring text = entry;
+        // Skip the hidden per-drive entries ("=C:=C:\...") that begin with '='.
+        size_t equals = text.find(L'=', 1);
+        if (text.rfind(L"TALVIK_", 0) != 0 || equals == std::wstring::npos) {
+            continue;
+        }
+        std::wstring name = text.substr(0, equals);
+        if (is_launcher_variable(name)) {
+            continue;
+        }
+        narrow_name.clear();
+        append_escaped(narrow_name, name.data(), name.size());
+        out += "env ";
+        append_item(out, narrow_name.c_str(), text.substr(equals + 1));
+    }
+    FreeEnvironmentStringsW(block);
+}
+
+std::wstring read_all_stdin() {
+    std::string bytes;
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(input, chunk, sizeof chunk, &got, nullptr) && got > 0) {
+        bytes.append(chunk, got);
+    }
+    std::wstring text(bytes.size(), L'\0');
+    text.resize(MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(),
+                                    static_cast<int>(text.size())));
+    return text;
+}
+
+void write_all(DWORD which, const std::string& text) {
+    HANDLE handle = GetStdHandle(which);
+    size_t done = 0;
+    while (done < text.size()) {
+        DWORD wrote = 0;
+        if (!WriteFile(handle, text.data() + done, static_cast<DWORD>(text.size() - done), &wrote, nullptr) ||
+            wrote == 0) {
+            return;
+        }
+        done += wrote;
+    }
+}
+
+BOOL WINAPI ignore_console_event(DWORD) {
+    return TRUE;
+}
+
+BOOL WINAPI exit_on_console_event(DWORD) {
+    ExitProcess(console_event_exit_code);
+}
+
+} // namespace
+
+int main() {
+    std::vector<std::wstring> arguments = split(GetCommandLineW());
+    Options options;
+    read_options(options, arguments, 1);
+    std::wstring extra;
+    if (read_variable(L"PROBE_OPTIONS", extra) && !extra.empty()) {
+        read_options(options, split((L"probe " + extra).c_str()), 1);
+    }
+
+    if (options.ignore_console_events) {
+        SetConsoleCtrlHandler(ignore_console_event, TRUE);
+    }
+    if (options.exit_on_console_event) {
+        console_event_exit_code = options.console_event_exit_code;
+        SetConsoleCtrlHandler(exit_on_console_event, TRUE);
+    }
+
+    if (!options.quiet) {
+        std::string report = "probe=1\n";
+        append_item(report, "cmdline", GetCommandLineW());
+        report += "argc=" + std::to_string(arguments.size()) + "\n";
+        for (size_t at = 0; at < arguments.size(); ++at) {
+            append_item(report, ("argv[" + std::to_string(at) + "]").c_str(), arguments[at]);
+        }
+        append_item(report, "module", module_path());
+        append_item(report, "cwd", current_directory());
+        report += "pid=" + std::to_string(GetCurrentProcessId()) + "\n";
+        append_environment(report);
+        report += std::string("stdin=") + handle_kind(STD_INPUT_HANDLE) + "\n";
+        report += std::string("stdout=") + handle_kind(STD_OUTPUT_HANDLE) + "\n";
+        report += std::string("stderr=") + handle_kind(STD_ERROR_HANDLE) + "\n";
+        if (options.read_stdin) {
+            append_item(report, "stdin-data", read_all_stdin());
+        }
+        report += "end\n";
+        write_all(STD_OUTPUT_HANDLE, report);
+    } else if (options.read_stdin) {
+        read_all_stdin();
+    }
+
+    if (options.write_stderr) {
+        std::string text;
+        int size =
+            WideCharToMultiByte(CP_UTF8, 0, options.stderr_text.data(),
+                                static_cast<int>(options.stderr_text.size()), nullptr, 0, nullptr, nullptr);
+        text.resize(size);
+        WideCharToMultiByte(CP_UTF8, 0, options.stderr_text.data(),
+                            static_cast<int>(options.stderr_text.size()), text.data(), size, nullptr,
+                            nullptr);
+        write_all(STD_ERROR_HANDLE, text + "\n");
+    }
+
+    if (!options.ready_event.empty()) {
+        HANDLE event = CreateEventW(nullptr, TRUE, FALSE, options.ready_event.c_str());
+        if (event != nullptr) {
+            SetEvent(event);
+            CloseHandle(event);
+        }
+    }
+    if (options.generate_console_event) {
+        GenerateConsoleCtrlEvent(options.generated_event, 0);
+    }
+    if (options.sleep_ms > 0) {
+        Sleep(options.sleep_ms);
+    }
+    ExitProcess(options.exit_code);
+}
