@@ -74,20 +74,19 @@ bool ensure_directory(const wchar_t* path) {
     return true;
 }
 
-// Each level of the walk keeps its own copy of the path; the depth is the number of
-// missing directory levels.
-bool ensure_parent_directories(const wchar_t* path) {
-    wchar_t parent[path_capacity];
-    size_t length = wcslen(path);
-    if (length + 1 > path_capacity) {
-        stop_at_limit();
-    }
-    memcpy(parent, path, (length + 1) * sizeof(wchar_t));
+namespace {
 
+// The walk works on one copy of the path, cut at a backslash per level and restored on
+// the way back, so a level costs a small stack frame rather than a 4096-unit copy: a
+// path of 2,000 one-letter levels stays far inside the stack.
+wchar_t walk_path[path_capacity];
+
+// Makes the parent of the path held in walk_path[0, length).
+bool ensure_walk_parent(size_t length) {
     // The first unit is never taken as the separator, so "\name" has no parent to make.
     size_t separator = 0;
     for (size_t at = length; at-- > 1;) {
-        if (parent[at] == L'\\') {
+        if (walk_path[at] == L'\\') {
             separator = at;
             break;
         }
@@ -95,12 +94,24 @@ bool ensure_parent_directories(const wchar_t* path) {
     if (separator == 0) {
         return true;
     }
-    parent[separator] = 0;
-
-    if (ensure_directory(parent)) {
-        return true;
+    walk_path[separator] = 0;
+    bool exists = ensure_directory(walk_path);
+    if (!exists) {
+        // A level that cannot be made does not stop the walk: the final open decides.
+        ensure_walk_parent(separator);
+        exists = ensure_directory(walk_path);
     }
-    // A level that cannot be made does not stop the walk: the final open decides.
-    ensure_parent_directories(parent);
-    return ensure_directory(parent);
+    walk_path[separator] = L'\\';
+    return exists;
+}
+
+} // namespace
+
+bool ensure_parent_directories(const wchar_t* path) {
+    size_t length = wcslen(path);
+    if (length + 1 > path_capacity) {
+        stop_at_limit();
+    }
+    memcpy(walk_path, path, (length + 1) * sizeof(wchar_t));
+    return ensure_walk_parent(length);
 }

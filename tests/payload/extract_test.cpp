@@ -214,6 +214,21 @@ TEST(PayloadExtract, DirectoryCacheSeedsHomeAndTakesDriveNamesAsGiven) {
     EXPECT_FALSE(ensure_parent_directories((target + L"\\plain\\below\\file").c_str()));
 }
 
+TEST(PayloadExtract, DeepWalkStaysWithinTheStack) {
+    // 400 missing levels: a walk that copied the 4096-unit path at every level would need
+    // over 3 MiB of stack, more than this test program has, and crash. (A launcher image's
+    // 9.4 MiB stack would give out at about 1,200 levels; a path can hold 2,000.)
+    const std::wstring target = fresh_directory();
+    std::wstring path = target;
+    for (int level = 0; level < 400; ++level) {
+        path += L"\\a";
+    }
+    path += L"\\f";
+    ASSERT_LT(path.size(), path_capacity);
+    ensure_parent_directories(path.c_str());
+    EXPECT_NE(GetFileAttributesW((target + L"\\a\\a\\a").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 struct ChildCase {
     const char* what;
     Bytes block;
