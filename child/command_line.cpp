@@ -113,7 +113,9 @@ void join_arguments(wchar_t* buffer, size_t capacity, int argument_count, const 
 
 wchar_t* build_child_command_line() {
     int argument_count = 0;
-    // The vector is kept to the end of the process; it is needed only until the join.
+    // The vector is never released: the process ends with the child. No vector at all means
+    // the platform had no memory to split with; going on without the arguments would hand the
+    // child a different command, so the run stops.
     wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &argument_count);
     if (arguments == nullptr) {
         stop_at_limit();
@@ -124,7 +126,6 @@ wchar_t* build_child_command_line() {
         // give the child a wrong argument 0.
         DWORD length = GetModuleFileNameW(nullptr, own_path, own_path_capacity);
         if (length == 0 || length >= own_path_capacity) {
-            own_path[0] = 0;
             stop_at_limit();
         }
     }

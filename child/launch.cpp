@@ -39,15 +39,10 @@ uint32_t launch_child(const wchar_t* application) {
         InterlockedExchangePointer(&child_process_handle, shared);
     }
 
-    uint32_t exit_code = 0;
     WaitForSingleObject(child, INFINITE);
     // A child that a console handler terminated reads as 0 here, the code it was given.
     DWORD code = 0;
-    if (GetExitCodeProcess(child, &code)) {
-        exit_code = code;
-    } else {
-        exit_code = child_exit_code_unreadable;
-    }
+    uint32_t exit_code = GetExitCodeProcess(child, &code) ? code : child_exit_code_unreadable;
     CloseHandle(child);
 
     // Releases the shared duplicate unless a handler has taken it; the child has ended, so

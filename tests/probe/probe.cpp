@@ -17,6 +17,8 @@
 //                              written and the console options are in force
 //   --generate-console-event T after that, GenerateConsoleCtrlEvent(T, 0): event T (0 for
 //                              Ctrl+C, 1 for Ctrl+Break) to every process on the probe's console
+// They take effect in this order: console handlers, report, --write-stderr, --ready-event,
+// --generate-console-event, --sleep, exit. The probe writes nothing else to either stream.
 //
 // Report: UTF-8 lines, each ending in a line feed, in this order:
 //   probe=1                    format version
