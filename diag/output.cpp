@@ -19,7 +19,9 @@ void line_append_count(MessageLine& line, const char* text, size_t count) {
     line.text[line.length] = 0;
 }
 
-void line_append(MessageLine& line, const char* text) { line_append_count(line, text, strlen(text)); }
+void line_append(MessageLine& line, const char* text) {
+    line_append_count(line, text, strlen(text));
+}
 
 void line_append_wide(MessageLine& line, const wchar_t* text) {
     for (size_t at = 0; text[at] != 0; ++at) {
@@ -56,7 +58,8 @@ void line_append_formatted(MessageLine& line, const char* format, const wchar_t*
 }
 
 void line_write(const MessageLine& line, MessageStream stream) {
-    HANDLE handle = GetStdHandle(stream == MessageStream::standard_output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+    HANDLE handle =
+        GetStdHandle(stream == MessageStream::standard_output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
         return;
     }

@@ -21,7 +21,9 @@ constexpr DWORD system_text_language = 1033;
 // Shown when the system has no text for the code, so the line keeps its form.
 constexpr char unknown_system_text[] = "unknown error";
 
-[[noreturn]] void exit_after_report() { exit(static_cast<int>(reported_failure_status)); }
+[[noreturn]] void exit_after_report() {
+    exit(static_cast<int>(reported_failure_status));
+}
 
 } // namespace
 
@@ -42,10 +44,9 @@ uint32_t trim_trailing_line_breaks(char* text, uint32_t length) {
 
 void print_os_error(const char* message, uint32_t code) {
     char* system_text = nullptr;
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
-                                      FORMAT_MESSAGE_FROM_SYSTEM,
-                                  nullptr, code, system_text_language, reinterpret_cast<char*>(&system_text), 0,
-                                  nullptr);
+    DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
+        code, system_text_language, reinterpret_cast<char*>(&system_text), 0, nullptr);
     // The platform's buffer is left to the end of the process, which follows at once.
     if (system_text != nullptr) {
         length = trim_trailing_line_breaks(system_text, length);
@@ -87,8 +88,18 @@ void report_expand_failure(const wchar_t* template_text) {
     stop_abnormally();
 }
 
-void report_header_missing() { report_error_and_exit(message_header_missing); }
-void report_allocation_failure() { report_error_and_exit(message_allocation_failed); }
-void report_decode_failure() { report_error_and_exit(message_decode_failed); }
-void report_unpack_failure() { report_os_error_and_exit(message_unpack_failed, GetLastError()); }
-void report_launch_failure(uint32_t code) { report_os_error_and_exit(message_launch_failed, code); }
+void report_header_missing() {
+    report_error_and_exit(message_header_missing);
+}
+void report_allocation_failure() {
+    report_error_and_exit(message_allocation_failed);
+}
+void report_decode_failure() {
+    report_error_and_exit(message_decode_failed);
+}
+void report_unpack_failure() {
+    report_os_error_and_exit(message_unpack_failed, GetLastError());
+}
+void report_launch_failure(uint32_t code) {
+    report_os_error_and_exit(message_launch_failed, code);
+}

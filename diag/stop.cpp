@@ -12,4 +12,6 @@ void stop_abnormally() {
     ExitProcess(abnormal_stop_status);
 }
 
-void stop_at_limit() { stop_abnormally(); }
+void stop_at_limit() {
+    stop_abnormally();
+}

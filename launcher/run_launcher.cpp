@@ -28,8 +28,8 @@ char process_id_narrow[process_id_text_capacity];
 wchar_t process_id_wide[process_id_text_capacity];
 
 void publish_parent_process_id() {
-    if (format_decimal(process_id_narrow, sizeof process_id_narrow, static_cast<long>(GetCurrentProcessId()), 1) ==
-        0) {
+    if (format_decimal(process_id_narrow, sizeof process_id_narrow, static_cast<long>(GetCurrentProcessId()),
+                       1) == 0) {
         stop_at_limit();
     }
     process_id_wide[0] = 0;

@@ -5,7 +5,9 @@
 
 extern "C" {
 
-void* malloc(size_t size) { return HeapAlloc(GetProcessHeap(), 0, size); }
+void* malloc(size_t size) {
+    return HeapAlloc(GetProcessHeap(), 0, size);
+}
 
 void* calloc(size_t count, size_t size) {
     if (size != 0 && count > static_cast<size_t>(-1) / size) {

@@ -6,7 +6,12 @@
 
 extern "C" {
 
-[[noreturn]] void exit(int status) { ExitProcess(static_cast<UINT>(status)); }
+[[noreturn]] void exit(int status) {
+    ExitProcess(static_cast<UINT>(status));
+}
 
-[[noreturn]] void abort() { TerminateProcess(GetCurrentProcess(), abnormal_stop_status); __builtin_unreachable(); }
+[[noreturn]] void abort() {
+    TerminateProcess(GetCurrentProcess(), abnormal_stop_status);
+    __builtin_unreachable();
+}
 }

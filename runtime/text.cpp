@@ -21,7 +21,9 @@ size_t wcslen(const wchar_t* text) {
     return length;
 }
 
-static wchar_t fold_ascii(wchar_t unit) { return (unit >= L'A' && unit <= L'Z') ? unit + (L'a' - L'A') : unit; }
+static wchar_t fold_ascii(wchar_t unit) {
+    return (unit >= L'A' && unit <= L'Z') ? unit + (L'a' - L'A') : unit;
+}
 
 int _wcsicmp(const wchar_t* left, const wchar_t* right) {
     for (;; ++left, ++right) {
@@ -50,5 +52,7 @@ size_t mbstowcs(wchar_t* destination, const char* source, size_t capacity) {
     return count;
 }
 
-int iswdigit(wint_t unit) { return unit >= L'0' && unit <= L'9'; }
+int iswdigit(wint_t unit) {
+    return unit >= L'0' && unit <= L'9';
+}
 }

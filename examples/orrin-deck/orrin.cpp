@@ -53,8 +53,9 @@ int main() {
         printf("  [%d] %s\n", i, narrow(arguments[i]).c_str());
     }
     printf("environment:\n");
-    const wchar_t* names[] = {L"TALVIK_ONEFILE_PARENT",    L"TALVIK_ONEFILE_START",  L"TALVIK_ONEFILE_TIME_US",
-                              L"TALVIK_ONEFILE_RANDOM",    L"TALVIK_ONEFILE_DIRECTORY", L"TALVIK_ORIGINAL_ARGV0"};
+    const wchar_t* names[] = {L"TALVIK_ONEFILE_PARENT",    L"TALVIK_ONEFILE_START",
+                              L"TALVIK_ONEFILE_TIME_US",   L"TALVIK_ONEFILE_RANDOM",
+                              L"TALVIK_ONEFILE_DIRECTORY", L"TALVIK_ORIGINAL_ARGV0"};
     for (const wchar_t* name : names) {
         wchar_t value[32768];
         DWORD length = GetEnvironmentVariableW(name, value, 32768);

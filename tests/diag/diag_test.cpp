@@ -23,15 +23,16 @@ std::string temp_file_path(const std::string& tag) {
 
 // Points a standard handle at a new file, so that a death test's child writes there.
 void redirect_to_file(DWORD which, const std::string& path) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     SetStdHandle(which, file);
 }
 
 std::string read_file(const std::string& path) {
     std::string text;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return "<missing>";
     }
@@ -50,21 +51,21 @@ struct Captured {
     std::string err;
 };
 
-#define EXPECT_REPORT(statement, status, captured)                                                                    \
-    do {                                                                                                               \
-        std::string out_path = temp_file_path(std::string(test_info_->name()) + "-out");                             \
-        std::string err_path = temp_file_path(std::string(test_info_->name()) + "-err");                             \
-        DeleteFileA(out_path.c_str());                                                                                 \
-        DeleteFileA(err_path.c_str());                                                                                 \
-        EXPECT_EXIT(                                                                                                   \
-            {                                                                                                          \
-                redirect_to_file(STD_OUTPUT_HANDLE, out_path);                                                         \
-                redirect_to_file(STD_ERROR_HANDLE, err_path);                                                          \
-                statement;                                                                                             \
-            },                                                                                                         \
-            ::testing::ExitedWithCode(status), "");                                                                    \
-        (captured).out = read_file(out_path);                                                                          \
-        (captured).err = read_file(err_path);                                                                          \
+#define EXPECT_REPORT(statement, status, captured)                                                           \
+    do {                                                                                                     \
+        std::string out_path = temp_file_path(std::string(test_info_->name()) + "-out");                     \
+        std::string err_path = temp_file_path(std::string(test_info_->name()) + "-err");                     \
+        DeleteFileA(out_path.c_str());                                                                       \
+        DeleteFileA(err_path.c_str());                                                                       \
+        EXPECT_EXIT(                                                                                         \
+            {                                                                                                \
+                redirect_to_file(STD_OUTPUT_HANDLE, out_path);                                               \
+                redirect_to_file(STD_ERROR_HANDLE, err_path);                                                \
+                statement;                                                                                   \
+            },                                                                                               \
+            ::testing::ExitedWithCode(status), "");                                                          \
+        (captured).out = read_file(out_path);                                                                \
+        (captured).err = read_file(err_path);                                                                \
     } while (0)
 
 class ReportTest : public ::testing::Test {
@@ -113,7 +114,8 @@ TEST_F(ReportTest, UnpackFailureReadsTheLastErrorWhenCalled) {
             report_unpack_failure();
         },
         reported_failure_status, captured);
-    EXPECT_EQ(captured.err.rfind("Error, couldn't unpack file to target path. ([Error 112] ", 0), 0u) << captured.err;
+    EXPECT_EQ(captured.err.rfind("Error, couldn't unpack file to target path. ([Error 112] ", 0), 0u)
+        << captured.err;
 }
 
 TEST_F(ReportTest, CodesFromTheTopBitUpPrintAsNegativeNumbers) {
@@ -121,8 +123,10 @@ TEST_F(ReportTest, CodesFromTheTopBitUpPrintAsNegativeNumbers) {
         uint32_t code;
         const char* shown;
     };
-    const Case cases[] = {{0x80000000u, "[Error -2147483648]"}, {0xC0000005u, "[Error -1073741819]"},
-                          {0xFFFFFFFFu, "[Error -1]"}, {0x7FFFFFFFu, "[Error 2147483647]"}};
+    const Case cases[] = {{0x80000000u, "[Error -2147483648]"},
+                          {0xC0000005u, "[Error -1073741819]"},
+                          {0xFFFFFFFFu, "[Error -1]"},
+                          {0x7FFFFFFFu, "[Error 2147483647]"}};
     for (const Case& c : cases) {
         Captured captured;
         EXPECT_REPORT(report_launch_failure(c.code), reported_failure_status, captured);
@@ -140,7 +144,8 @@ TEST_F(ReportTest, OpenFailureQuotesTheEntryPath) {
         },
         reported_failure_status, captured);
     EXPECT_EQ(captured.out, "");
-    EXPECT_EQ(captured.err, "Error, failed to open 'C:\\cache\\Orrin-Deck\\data\\level 1.bin' for writing.\r\n");
+    EXPECT_EQ(captured.err,
+              "Error, failed to open 'C:\\cache\\Orrin-Deck\\data\\level 1.bin' for writing.\r\n");
 }
 
 TEST_F(ReportTest, ExpandFailureQuotesTheTemplateAndStopsAbnormally) {

@@ -15,9 +15,15 @@ namespace e2e {
 
 namespace fs = std::filesystem;
 
-fs::path win_build_dir() { return TALVIK_WIN_BUILD_DIR; }
-fs::path probe_exe() { return win_build_dir() / "tests" / "probe.exe"; }
-fs::path wine_prefix() { return TALVIK_WINE_PREFIX; }
+fs::path win_build_dir() {
+    return TALVIK_WIN_BUILD_DIR;
+}
+fs::path probe_exe() {
+    return win_build_dir() / "tests" / "probe.exe";
+}
+fs::path wine_prefix() {
+    return TALVIK_WINE_PREFIX;
+}
 
 fs::path local_appdata() {
     glob_t found{};
@@ -64,8 +70,8 @@ void write_file(const fs::path& path, const std::string& bytes) {
 namespace {
 
 // fork + exec with output to files; returns the exit status (or -1).
-int run_process(const std::vector<std::string>& arguments, const fs::path& cwd, const EnvironmentChanges& environment,
-                const fs::path& out_file, const fs::path& err_file) {
+int run_process(const std::vector<std::string>& arguments, const fs::path& cwd,
+                const EnvironmentChanges& environment, const fs::path& out_file, const fs::path& err_file) {
     pid_t child = fork();
     if (child == 0) {
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) {
@@ -116,7 +122,8 @@ int run_talvik(const std::vector<std::string>& arguments, std::string* output) {
     return status;
 }
 
-Outcome run_windows(const fs::path& cwd, const std::string& command_line, const EnvironmentChanges& environment) {
+Outcome run_windows(const fs::path& cwd, const std::string& command_line,
+                    const EnvironmentChanges& environment) {
     fs::path dir = fs::path(TALVIK_E2E_WORK_DIR);
     std::string tag = std::to_string(getpid()) + "-" + std::to_string(rand());
     fs::path out = dir / ("run-" + tag + ".out");
@@ -126,7 +133,8 @@ Outcome run_windows(const fs::path& cwd, const std::string& command_line, const 
     full["WINEPREFIX"] = wine_prefix().string();
     full["WINEDEBUG"] = "-all";
     full["WINEDLLOVERRIDES"] = "mscoree,mshtml=";
-    run_process({TALVIK_WINE_RUN, (win_build_dir() / "tests" / "runner.exe").string(), windows_path(code), command_line},
+    run_process({TALVIK_WINE_RUN, (win_build_dir() / "tests" / "runner.exe").string(), windows_path(code),
+                 command_line},
                 cwd, full, out, err);
     Outcome outcome;
     outcome.out = read_file(out);
@@ -150,15 +158,25 @@ std::string unescape_probe_text(const std::string& text) {
         }
         char kind = text[++i];
         switch (kind) {
-        case 'r': result += '\r'; break;
-        case 'n': result += '\n'; break;
-        case 't': result += '\t'; break;
-        case 'v': result += '\v'; break;
+        case 'r':
+            result += '\r';
+            break;
+        case 'n':
+            result += '\n';
+            break;
+        case 't':
+            result += '\t';
+            break;
+        case 'v':
+            result += '\v';
+            break;
         case 'x':
             result += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
             i += 2;
             break;
-        default: result += kind; break;
+        default:
+            result += kind;
+            break;
         }
     }
     return result;

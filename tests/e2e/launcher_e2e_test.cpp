@@ -19,7 +19,8 @@ std::string lower(std::string text) {
 }
 
 bool all_digits(const std::string& text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
 }
 
 // An image around the probe and a few data files, unpacking to {CACHE_DIR}\TalvikE2E\<name>
@@ -72,13 +73,14 @@ class LauncherImage : public ::testing::Test {
 TEST_F(LauncherImage, ReferenceBuildUnpacksUnderTheLocalApplicationDataFolder) {
     target = local_appdata() / "FernwickStudio" / "Orrin-Deck" / "1.20";
     fs::remove_all(target);
-    pack({"--template", "{CACHE_DIR}\\FernwickStudio\\Orrin-Deck\\1.20", "--company", "Fernwick Studio", "--product",
-          "Orrin Deck", "--version", "1.20.0.0"});
+    pack({"--template", "{CACHE_DIR}\\FernwickStudio\\Orrin-Deck\\1.20", "--company", "Fernwick Studio",
+          "--product", "Orrin Deck", "--version", "1.20.0.0"});
     Outcome outcome = run();
     ASSERT_EQ(outcome.exit_code, 0u) << outcome.err;
     ProbeReport report = parse_probe_report(outcome.out);
     ASSERT_TRUE(report.complete) << outcome.out;
-    EXPECT_TRUE(lower(report.fields["module"]).ends_with("\\appdata\\local\\fernwickstudio\\orrin-deck\\1.20\\probe.exe"))
+    EXPECT_TRUE(lower(report.fields["module"])
+                    .ends_with("\\appdata\\local\\fernwickstudio\\orrin-deck\\1.20\\probe.exe"))
         << report.fields["module"];
     EXPECT_EQ(read_file(target / "data" / "levels" / "one.txt"), "level one\n");
     EXPECT_EQ(read_file(target / "probe.exe"), read_file(probe_exe()));
@@ -140,7 +142,8 @@ TEST_F(LauncherImage, SecondStartWritesNothingAndStartsTheSameChild) {
             EXPECT_EQ(after[i].second, before[i].second) << after[i].first;
         }
     }
-    EXPECT_EQ(parse_probe_report(second.out).fields["module"], parse_probe_report(first.out).fields["module"]);
+    EXPECT_EQ(parse_probe_report(second.out).fields["module"],
+              parse_probe_report(first.out).fields["module"]);
 }
 
 TEST_F(LauncherImage, ChangedFileIsRewrittenOnTheNextStart) {
@@ -177,9 +180,9 @@ TEST_F(LauncherImage, HandOverVariablesAndDirectory) {
 
 TEST_F(LauncherImage, ArgumentsReachTheChildUnchanged) {
     pack();
-    const std::vector<std::string> arguments = {"a",      "b c",         "",          "tab\there", "quote\"inside",
-                                                "back\\", "dir with\\", "\\\\\"x",   "last one", "\xc3\xa9t\xc3\xa9",
-                                                "\xf0\x9f\x83\x8f"};
+    const std::vector<std::string> arguments = {
+        "a",          "b c",     "",         "tab\there",         "quote\"inside",   "back\\",
+        "dir with\\", "\\\\\"x", "last one", "\xc3\xa9t\xc3\xa9", "\xf0\x9f\x83\x8f"};
     std::string command_line;
     for (const std::string& argument : arguments) {
         if (!command_line.empty()) {
@@ -214,9 +217,14 @@ class AttachedDataImage : public LauncherImage {
     void pack_block(const std::string& block, const std::string& path_template = "") {
         fs::path file = work / "block.bin";
         write_file(file, block);
-        std::vector<std::string> arguments{"pack", "--attached-data", file.string(), "-o", image().string(),
+        std::vector<std::string> arguments{"pack",
+                                           "--attached-data",
+                                           file.string(),
+                                           "-o",
+                                           image().string(),
                                            "--template",
-                                           path_template.empty() ? "{CACHE_DIR}\\TalvikE2E\\" + name : path_template};
+                                           path_template.empty() ? "{CACHE_DIR}\\TalvikE2E\\" + name
+                                                                 : path_template};
         std::string output;
         ASSERT_EQ(run_talvik(arguments, &output), 0) << output;
     }

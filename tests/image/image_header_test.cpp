@@ -44,7 +44,9 @@ std::map<std::string, std::string> header_fields(const std::string& dump) {
     return fields;
 }
 
-unsigned long long hex(const std::string& text) { return std::stoull(text.substr(0, text.find_first_of(" \t")), nullptr, 16); }
+unsigned long long hex(const std::string& text) {
+    return std::stoull(text.substr(0, text.find_first_of(" \t")), nullptr, 16);
+}
 
 class StubImage : public ::testing::Test {
   protected:
@@ -116,7 +118,8 @@ TEST_F(StubImage, ImportsOnlyKernel32AndTwoShell32Functions) {
 TEST_F(StubImage, EndsWithItsLastSection) {
     std::string sections = run_capture("x86_64-w64-mingw32-objdump -h '" + stub_path.string() + "'");
     // Columns: Idx Name Size VMA LMA File-off Algn
-    const std::regex section_line(R"(^\s*\d+\s+\S+\s+([0-9a-f]+)\s+[0-9a-f]+\s+[0-9a-f]+\s+([0-9a-f]+)\s+2\*\*\d+$)");
+    const std::regex section_line(
+        R"(^\s*\d+\s+\S+\s+([0-9a-f]+)\s+[0-9a-f]+\s+[0-9a-f]+\s+([0-9a-f]+)\s+2\*\*\d+$)");
     std::istringstream lines(sections);
     std::string line;
     std::smatch match;

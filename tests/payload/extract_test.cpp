@@ -214,19 +214,75 @@ TEST(PayloadExtract, DirectoryCacheSeedsHomeAndTakesDriveNamesAsGiven) {
     EXPECT_FALSE(ensure_parent_directories((target + L"\\plain\\below\\file").c_str()));
 }
 
+// Runs the walk on a thread of its own and measures how deep into its stack it reached:
+// the stack below the thread's frame is painted first and the untouched paint read back.
+// Wine commits a thread's whole stack at creation, so the painted pages are there; where
+// they are not committed, nothing is measured.
+constexpr size_t painted_stack = 8u << 20;
+constexpr unsigned char stack_paint = 0xA5;
+
+struct DeepWalk {
+    const wchar_t* path;
+    bool measured;
+    size_t stack_used;
+};
+
+__attribute__((noinline)) void paint_stack_below(uintptr_t top) {
+    // Leave this function's own frame alone.
+    memset(reinterpret_cast<void*>(top - painted_stack), stack_paint, painted_stack - 4096);
+}
+
+DWORD WINAPI walk_thread(void* argument) {
+    auto* walk = static_cast<DeepWalk*>(argument);
+    // Integer addresses: the compiler must not take these reads for overruns of a local.
+    const uintptr_t top = reinterpret_cast<uintptr_t>(&walk) - 4096;
+    MEMORY_BASIC_INFORMATION region{};
+    walk->measured =
+        VirtualQuery(reinterpret_cast<void*>(top - painted_stack), &region, sizeof region) != 0 &&
+        region.State == MEM_COMMIT &&
+        reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize >= top;
+    if (walk->measured) {
+        paint_stack_below(top);
+    }
+    ensure_parent_directories(walk->path);
+    if (walk->measured) {
+        uintptr_t reached = top - painted_stack;
+        while (reached < top && *reinterpret_cast<volatile unsigned char*>(reached) == stack_paint) {
+            ++reached;
+        }
+        walk->stack_used = top - reached;
+    }
+    return 0;
+}
+
 TEST(PayloadExtract, DeepWalkStaysWithinTheStack) {
-    // 400 missing levels: a walk that copied the 4096-unit path at every level would need
-    // over 3 MiB of stack, more than this test program has, and crash. (A launcher image's
-    // 9.4 MiB stack would give out at about 1,200 levels; a path can hold 2,000.)
-    const std::wstring target = fresh_directory();
+    // 400 missing levels. A walk that copied the 4096-unit path at every level would need
+    // over 3 MiB of stack here; a path can hold 2,000 levels, which would overrun the
+    // launcher image's 9.4 MiB stack. Every level is made.
+    // A name of its own per run: a deep tree left by an earlier run would make the walk short.
+    const std::wstring target = fresh_directory() + L"\\" + std::to_wstring(GetCurrentProcessId());
     std::wstring path = target;
     for (int level = 0; level < 400; ++level) {
         path += L"\\a";
     }
     path += L"\\f";
-    ASSERT_LT(path.size(), path_capacity);
-    ensure_parent_directories(path.c_str());
-    EXPECT_NE(GetFileAttributesW((target + L"\\a\\a\\a").c_str()), INVALID_FILE_ATTRIBUTES);
+    DeepWalk walk{path.c_str(), false, 0};
+    HANDLE thread =
+        CreateThread(nullptr, 16 << 20, walk_thread, &walk, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    ASSERT_NE(thread, nullptr);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    if (walk.measured) {
+        EXPECT_LT(walk.stack_used, 1u << 20);
+    }
+    path.resize(path.size() - 2);
+    EXPECT_NE(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_GE(created_directory_cache.count, 400);
+    // Removed level by level: the tree is deeper than the usual path limit.
+    while (path.size() > target.size() && RemoveDirectoryW(path.c_str())) {
+        path.resize(path.size() - 2);
+    }
+    RemoveDirectoryW(target.c_str());
 }
 
 struct ChildCase {
