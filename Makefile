@@ -10,7 +10,7 @@ export WINEDLLOVERRIDES := mscoree,mshtml=
 WINE := /usr/lib/wine/wine64
 WINESERVER := /usr/lib/wine/wineserver
 
-.PHONY: all setup build win host wine-prefix test demo bench format clean
+.PHONY: all setup build win host wine-prefix wine-up test demo bench format clean
 
 all: build
 
@@ -34,14 +34,19 @@ build: host
 wine-prefix: setup
 	@test -f $(WINEPREFIX)/system.reg || { mkdir -p $(WINEPREFIX) && $(WINE) wineboot -i >/dev/null 2>&1; $(WINESERVER) -w; }
 
-test: build wine-prefix
+# A persistent server, with Wine's own background processes started up front: started
+# later, they would inherit (and hold open) the output pipe of whichever test came first.
+wine-up: wine-prefix
 	@$(WINESERVER) -p
+	@$(WINE) wineboot >/dev/null 2>&1 </dev/null
+
+test: build wine-up
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS); status=$$?; $(WINESERVER) -k || true; exit $$status
 
-demo: build wine-prefix
+demo: build wine-up
 	@bash scripts/demo.sh $(BUILD)
 
-bench: build wine-prefix
+bench: build wine-up
 	@bash bench/run.sh $(BUILD)
 
 format:
