@@ -36,18 +36,19 @@ wine-prefix: setup
 
 # A persistent server, with Wine's own background processes started up front: started
 # later, they would inherit (and hold open) the output pipe of whichever test came first.
+# Both detach from make's output, which they would otherwise hold open.
 wine-up: wine-prefix
-	@$(WINESERVER) -p
+	@$(WINESERVER) -p >/dev/null 2>&1 </dev/null
 	@$(WINE) wineboot >/dev/null 2>&1 </dev/null
 
 test: build wine-up
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS); status=$$?; $(WINESERVER) -k || true; exit $$status
 
 demo: build wine-up
-	@bash scripts/demo.sh $(BUILD)
+	@bash scripts/demo.sh $(BUILD); status=$$?; $(WINESERVER) -k || true; exit $$status
 
 bench: build wine-up
-	@bash bench/run.sh $(BUILD)
+	@bash bench/run.sh $(BUILD); status=$$?; $(WINESERVER) -k || true; exit $$status
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp' '*.h')

@@ -18,7 +18,7 @@ echo
 # {CACHE_DIR} is the local application-data folder of the prefix's user.
 target=$(find "$WINEPREFIX/drive_c/users" -maxdepth 3 -type d -path '*/AppData/Local' | head -n 1)/FernwickStudio/Orrin-Deck/1.20
 rm -rf "$target"
-/usr/lib/wine/wineserver -p
+/usr/lib/wine/wineserver -p >/dev/null 2>&1 </dev/null
 
 echo
 echo "== first start (unpacks into ${target#$WINEPREFIX/}) =="
