@@ -1,0 +1,546 @@
+#!/usr/bin/env python3
+"""Driver of `make bench`: builds the corpus, packs it, runs the launcher and the floor
+programs side by side under Wine, prints one table and writes it as JSON.
+
+Figures are taken in rounds: a round runs the launcher and the floors it is compared with
+one after the other (alternating which goes first), and the ratio of a round uses that
+round's numbers only; the table shows median, min and max over the rounds.
+
+Corpus (copied again only when a source file changes):
+  big   the demo app's orrin.exe (first entry), the first 40 files by name of Wine's
+        x86_64-windows folder under dlls\\, and Debian's Python 3.11 standard library under
+        lib\\, without __pycache__ folders and symbolic links. The .pyc files are left out
+        because Python writes new ones whenever root imports a module that has none, so
+        their set differs between machines; the links point elsewhere (one into /etc).
+  small the demo app folder alone (orrin.exe, its README and data files).
+
+Floors (bench/*.cpp, Windows programs run under Wine):
+  decode  the frame through ZSTD_decompressStream into a 131,072-byte window, output
+          dropped, linked with the launcher's decoder library (zstd_decoder); its time
+          counts reading the attached data into memory and decoding it.
+  write   the entry stream from memory into an empty tree: one CreateDirectoryW per
+          directory, CREATE_ALWAYS, WriteFile in 32,768-byte pieces.
+  check   open, map and crc32 every file of an intact tree.
+  spawn   a CRT-free, KERNEL32-only program that starts the demo app and waits.
+Decode, write and check are timed inside the process (QueryPerformanceCounter); the
+launcher and the spawn floor from outside (bench-runner: CreateProcessW to end of wait).
+So the floor of a start is decode + write (or check) + spawn: the spawn floor adds the one
+process start and the child's run that every start of the launcher includes.
+"""
+
+import argparse
+import json
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+WINE = "/usr/lib/wine/wine64"
+WINE_DLLS = Path("/usr/lib/x86_64-linux-gnu/wine/x86_64-windows")
+WINE_DLL_COUNT = 40
+PYTHON_LIB = Path("/usr/lib/python3.11")
+# talvik pack's default level, used for the zstd tool too.
+PACK_LEVEL = 19
+SMALL_WINDOW_LOG = 23
+# Memory counters are sampled this often while a launcher runs (milliseconds).
+MEMORY_POLL_MS = 1
+# Best of this many decodes inside one decode floor process, to take the decoder's speed.
+DECODE_REPEAT = 3
+MIB = 1 << 20
+
+TARGET_START_RATIO = 1.10
+TARGET_STUB_BYTES = 96 * 1024
+TARGET_DECODE_SPEED = 0.95
+TARGET_MEMORY_SLACK = 4 * MIB
+TARGET_PACK_TIME = 1.05
+TARGET_PACK_SIZE = 0.005
+
+DECODER_BUILDS = ["full", "o3-x1", "o3-short", "o3-x1-short", "o2", "o2-x1-short", "o2-x1-short-cold-os",
+                  "o3-x1-short-cold-os", "o2-x1-short-nobmi2", "o3-x1-short-nobmi2-cold-os", "os-x1-short",
+                  "o2-noinline"]
+
+
+def log(text):
+    print(text, file=sys.stderr, flush=True)
+
+
+def windows_path(path):
+    """Wine's drive Z: shows the whole Linux tree."""
+    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+
+def command_line(*arguments):
+    return " ".join('"' + a + '"' if " " in a or not a else a for a in arguments)
+
+
+def parse_values(text, as_text=False):
+    values = {}
+    for line in text.splitlines():
+        key, sep, value = line.strip().partition("=")
+        if not sep or not key.replace("_", "").isalnum():
+            continue
+        if as_text:
+            values[key] = value
+            continue
+        try:
+            values[key] = int(value)
+        except ValueError:
+            pass
+    return values
+
+
+def remove_tree(path):
+    shutil.rmtree(path, ignore_errors=True)
+    if path.exists():
+        raise SystemExit(f"bench: cannot remove {path}")
+
+
+def tree_size(path):
+    files = 0
+    size = 0
+    for folder, _, names in os.walk(path):
+        for name in names:
+            files += 1
+            size += os.stat(os.path.join(folder, name)).st_size
+    return files, size
+
+
+class Bench:
+    def __init__(self, build, runs, pack_runs):
+        self.build = Path(build).resolve()
+        self.win = self.build / "win"
+        self.host = self.build / "host"
+        self.work = self.build / "bench"
+        self.programs = self.win / "bench"
+        self.runs = runs
+        self.pack_runs = pack_runs
+        self.env = dict(os.environ)
+        self.env.setdefault("WINEPREFIX", str(self.build / "wine-prefix"))
+        self.env.setdefault("WINEDEBUG", "-all")
+        self.env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
+        self.threads = os.cpu_count() or 1
+        self.rows = []
+        self.facts = {}
+
+    # ----- Windows-side runs -----
+
+    def wine(self, arguments):
+        """bench-runner under Wine. Its output goes through a file, not a pipe: Wine's own
+        service processes, started with the first program of a session, inherit the
+        standard handles and would hold a pipe open long after the runner has ended."""
+        capture = self.work / "runner-output.txt"
+        with open(capture, "w") as sink:
+            status = subprocess.run([WINE, str(self.programs / "bench-runner.exe")] + arguments, env=self.env,
+                                    stdin=subprocess.DEVNULL, stdout=sink, stderr=subprocess.STDOUT).returncode
+        return status, capture.read_text(errors="replace")
+
+    def wine_run(self, line, poll_ms=0):
+        """One command line through bench-runner: its outside time, exit code and memory
+        samples, plus the "key=value" lines the program itself printed (prefixed child_)."""
+        output = self.work / "run-output.txt"
+        output.unlink(missing_ok=True)
+        status, text = self.wine(["run", windows_path(output), str(poll_ms), line])
+        figures = parse_values(text)
+        if status != 0 or "outside_us" not in figures:
+            raise SystemExit(f"bench: the runner failed on {line}:\n{text}")
+        child_text = output.read_text(errors="replace") if output.exists() else ""
+        figures.update({"child_" + key: value for key, value in parse_values(child_text).items()})
+        if figures["exit_code"] != 0:
+            raise SystemExit(f"bench: {line} ended with {figures['exit_code']:#x}:\n{child_text}")
+        return figures
+
+    def cache_dir(self):
+        status, text = self.wine(["where"])
+        folder = parse_values(text, as_text=True).get("local_appdata", "")
+        if status != 0 or len(folder) < 3 or folder[1:3] != ":\\":
+            raise SystemExit(f"bench: no local application-data folder from Wine:\n{text}")
+        drive = Path(self.env["WINEPREFIX"]) / "dosdevices" / (folder[0].lower() + ":")
+        return folder, Path(os.path.realpath(drive)) / folder[3:].replace("\\", "/")
+
+    # ----- corpus, images and what they carry -----
+
+    def build_corpus(self):
+        demo = self.win / "demo-app"
+        big = [("orrin.exe", demo / "orrin.exe")]
+        dlls = sorted((p for p in WINE_DLLS.iterdir() if p.is_file() and not p.is_symlink()),
+                      key=lambda p: os.fsencode(p.name))[:WINE_DLL_COUNT]
+        big += [("dlls/" + p.name, p) for p in dlls]
+        for folder, subfolders, names in os.walk(PYTHON_LIB):
+            subfolders[:] = sorted((d for d in subfolders if d != "__pycache__"), key=os.fsencode)
+            for name in sorted(names, key=os.fsencode):
+                path = Path(folder) / name
+                if path.is_symlink() or not path.is_file():
+                    continue
+                big.append(("lib/" + str(path.relative_to(PYTHON_LIB)), path))
+        small = [(str(p.relative_to(demo)), p) for p in sorted(demo.rglob("*")) if p.is_file()]
+        return {"big": self.materialise("big", big), "small": self.materialise("small", small)}
+
+    def materialise(self, name, files):
+        folder = self.work / "corpus" / name
+        manifest = [[rel, os.stat(src).st_size, os.stat(src).st_mtime_ns] for rel, src in files]
+        manifest_file = self.work / "corpus" / (name + ".manifest.json")
+        if not (folder.is_dir() and manifest_file.exists() and json.loads(manifest_file.read_text()) == manifest):
+            remove_tree(folder)
+            for rel, src in files:
+                (folder / rel).parent.mkdir(parents=True, exist_ok=True)
+                shutil.copyfile(src, folder / rel)
+            manifest_file.parent.mkdir(parents=True, exist_ok=True)
+            manifest_file.write_text(json.dumps(manifest))
+        return {"folder": folder, "files": len(files), "bytes": sum(entry[1] for entry in manifest)}
+
+    def pack(self, corpus, image, template, window_log=None):
+        command = [str(self.host / "talvik"), "pack", str(corpus), "-o", str(image), "--exe", "orrin.exe",
+                   "--template", template, "--quiet"]
+        if window_log:
+            command += ["--window-log", str(window_log)]
+        start = time.perf_counter()
+        subprocess.run(command, check=True)
+        return time.perf_counter() - start
+
+    def extract(self, image, stem):
+        data = self.work / "data"
+        data.mkdir(parents=True, exist_ok=True)
+        block = data / (stem + ".block")
+        stream = data / (stem + ".stream")
+        result = subprocess.run([str(self.host / "bench" / "bench-frame"), str(image), str(block), str(stream)],
+                                check=True, capture_output=True, text=True)
+        info = json.loads(result.stdout)
+        info.update(block=block, stream=stream)
+        return info
+
+    def zstd_tool(self, stream, output, window_log):
+        command = [str(self.host / "bench" / "bench-zstd"), f"-{PACK_LEVEL}", f"-T{self.threads}",
+                   f"--zstd=wlog={window_log}", "--no-check", "-q", "-f", str(stream), "-o", str(output)]
+        start = time.perf_counter()
+        subprocess.run(command, check=True)
+        return time.perf_counter() - start
+
+    # ----- the table -----
+
+    def add(self, figure, name, unit, values, target=None, upper=True):
+        row = {"figure": figure, "name": name, "unit": unit, "runs": values,
+               "median": statistics.median(values), "min": min(values), "max": max(values)}
+        if target is not None:
+            row["target"] = target
+            row["target_is"] = "at most" if upper else "at least"
+            row["met"] = row["median"] <= target if upper else row["median"] >= target
+        self.rows.append(row)
+
+
+def run_figures(bench, args):
+    bench.work.mkdir(parents=True, exist_ok=True)
+    log("bench: corpus")
+    corpora = bench.build_corpus()
+    cache_windows, cache_linux = bench.cache_dir()
+    root_windows = cache_windows + "\\TalvikBench"
+    root_linux = cache_linux / "TalvikBench"
+    images = bench.work / "images"
+    images.mkdir(parents=True, exist_ok=True)
+    trees = {name: (root_windows + "\\" + name, root_linux / name)
+             for name in ("big", "big-w23", "big-aligned", "big-w23-aligned", "small", "floor-write")}
+
+    # 6. talvik pack against zstd's tool on the same entry stream, pair by pair; the first
+    # pack's image serves every later figure.
+    pack_times = []
+    zstd_times = []
+    big = None
+    zstd_output = bench.work / "data" / "big.zst"
+    for round_index in range(bench.pack_runs):
+        log(f"bench: pack round {round_index + 1}/{bench.pack_runs}")
+        template = "{CACHE_DIR}\\TalvikBench\\big"
+        if round_index % 2 == 0 or big is None:
+            pack_times.append(bench.pack(corpora["big"]["folder"], images / "big.exe", template))
+            if big is None:
+                big = bench.extract(images / "big.exe", "big")
+            zstd_times.append(bench.zstd_tool(big["stream"], zstd_output, big["window_log"]))
+        else:
+            zstd_times.append(bench.zstd_tool(big["stream"], zstd_output, big["window_log"]))
+            pack_times.append(bench.pack(corpora["big"]["folder"], images / "big.exe", template))
+    zstd_size = zstd_output.stat().st_size
+
+    log("bench: small and window-log 23 images")
+    bench.pack(corpora["small"]["folder"], images / "small.exe", "{CACHE_DIR}\\TalvikBench\\small")
+    small = bench.extract(images / "small.exe", "small")
+    w23_pack_time = bench.pack(corpora["big"]["folder"], images / "big-w23.exe", "{CACHE_DIR}\\TalvikBench\\big-w23",
+                               SMALL_WINDOW_LOG)
+    w23 = bench.extract(images / "big-w23.exe", "big-w23")
+    # The same attached data in images linked with a file alignment of 4096: Wine then maps
+    # the image's sections from the file instead of reading them into private memory.
+    aligned_lib = bench.work / "aligned-lib"
+    aligned_lib.mkdir(exist_ok=True)
+    (aligned_lib / "image-link.rsp").write_text(
+        "-Wl,--file-alignment,0x1000\n" + (bench.win / "image-link.rsp").read_text())
+    for stem in ("big", "big-w23"):
+        subprocess.run([str(bench.host / "talvik"), "pack", "--attached-data", str(bench.work / "data" / (stem + ".block")),
+                        "-o", str(images / (stem + "-aligned.exe")), "--lib-dir", str(aligned_lib), "--template",
+                        "{CACHE_DIR}\\TalvikBench\\" + stem + "-aligned", "--quiet"], check=True)
+    aligned_stub_bytes = (images / "big-aligned.exe").stat().st_size - big["attached_data_length"]
+
+    programs = bench.programs
+    big_exe = windows_path(images / "big.exe")
+    small_exe = windows_path(images / "small.exe")
+    w23_exe = windows_path(images / "big-w23.exe")
+    tree_floor = windows_path(programs / "bench-tree-floor.exe")
+    spawn_line = command_line(windows_path(programs / "bench-spawn-floor.exe"),
+                              trees["small"][0] + "\\orrin.exe")
+    spawn_shell32_line = command_line(windows_path(programs / "bench-spawn-shell32-floor.exe"),
+                                      trees["small"][0] + "\\orrin.exe")
+    decode_line = command_line(windows_path(programs / "bench-decode-floor.exe"), windows_path(big["block"]),
+                               str(DECODE_REPEAT))
+    decode_full_line = command_line(windows_path(programs / "bench-decode-full.exe"), windows_path(big["block"]),
+                                    str(DECODE_REPEAT))
+    write_line = command_line(tree_floor, "write", windows_path(big["stream"]), trees["floor-write"][0])
+    check_line = command_line(tree_floor, "check", windows_path(big["stream"]), trees["floor-write"][0])
+
+    def fresh(tree):
+        remove_tree(trees[tree][1])
+        os.sync()
+
+    steps = {
+        "launcher_cold": lambda: (fresh("big"), bench.wine_run(big_exe))[1],
+        "launcher_warm": lambda: (os.sync(), bench.wine_run(big_exe))[1],
+        "launcher_small": lambda: (os.sync(), bench.wine_run(small_exe))[1],
+        "write": lambda: (fresh("floor-write"), bench.wine_run(write_line))[1],
+        "check": lambda: (os.sync(), bench.wine_run(check_line))[1],
+        "decode": lambda: bench.wine_run(decode_line),
+        "decode_full": lambda: bench.wine_run(decode_full_line),
+        "spawn": lambda: bench.wine_run(spawn_line),
+        "spawn_shell32": lambda: bench.wine_run(spawn_shell32_line),
+    }
+    launcher_steps = ["launcher_cold", "launcher_warm", "launcher_small"]
+    floor_steps = ["write", "check", "decode", "decode_full", "spawn", "spawn_shell32"]
+
+    log("bench: warm-up")
+    bench.wine_run(small_exe)
+    for name in launcher_steps + floor_steps:
+        steps[name]()
+    files, size = tree_size(trees["big"][1])
+    if files != big["entries"]:
+        raise SystemExit(f"bench: the launcher unpacked {files} files, the stream has {big['entries']}")
+
+    samples = []
+    for round_index in range(bench.runs):
+        log(f"bench: start round {round_index + 1}/{bench.runs}")
+        order = launcher_steps + floor_steps if round_index % 2 == 0 else floor_steps + launcher_steps
+        sample = {name: steps[name]() for name in order}
+        if sample["check"]["child_mismatches"] != 0:
+            raise SystemExit("bench: the check floor found a damaged tree")
+        samples.append(sample)
+
+    log("bench: memory")
+    memory = []
+    memory_images = {"default": "big", "w23": "big-w23", "default_aligned": "big-aligned",
+                     "w23_aligned": "big-w23-aligned"}
+    for round_index in range(bench.runs):
+        sample = {}
+        for key, stem in memory_images.items():
+            fresh(stem)
+            sample[key] = bench.wine_run(windows_path(images / (stem + ".exe")), MEMORY_POLL_MS)
+        sample["bare"] = bench.wine_run(spawn_line, MEMORY_POLL_MS)
+        memory.append(sample)
+    for tree in trees.values():
+        remove_tree(tree[1])
+
+    ms = 1e-3
+
+    def inside(sample, step, key):
+        return sample[step]["child_" + key] * ms
+
+    def outside(sample, step):
+        return sample[step]["outside_us"] * ms
+
+    def decode_floor(s):
+        return inside(s, "decode", "load_us") + inside(s, "decode", "first_us")
+
+    # 1. Cold start.
+    cold = [outside(s, "launcher_cold") for s in samples]
+    bench.add(1, "launcher, cold start (empty target directory)", "ms", cold)
+    bench.add(1, "decode floor: read attached data + decode once", "ms", [decode_floor(s) for s in samples])
+    bench.add(1, "write floor (inside)", "ms", [inside(s, "write", "work_us") for s in samples])
+    bench.add(1, "spawn floor (outside: own start + demo app run)", "ms", [outside(s, "spawn") for s in samples])
+    bench.add(1, "cold / (decode + write + spawn floors)", "ratio",
+              [outside(s, "launcher_cold") /
+               (decode_floor(s) + inside(s, "write", "work_us") + outside(s, "spawn")) for s in samples],
+              TARGET_START_RATIO)
+    bench.add(1, "cold / (decode + write + spawn-with-SHELL32 floors)", "ratio",
+              [outside(s, "launcher_cold") /
+               (decode_floor(s) + inside(s, "write", "work_us") + outside(s, "spawn_shell32")) for s in samples])
+    bench.add(1, "cold / (decode + write floors, both outside)", "ratio",
+              [outside(s, "launcher_cold") / (outside(s, "decode") + outside(s, "write")) for s in samples])
+    # 2. Warm start.
+    bench.add(2, "launcher, warm start (intact tree)", "ms", [outside(s, "launcher_warm") for s in samples])
+    bench.add(2, "check floor (inside)", "ms", [inside(s, "check", "work_us") for s in samples])
+    bench.add(2, "warm / (decode + check + spawn floors)", "ratio",
+              [outside(s, "launcher_warm") /
+               (decode_floor(s) + inside(s, "check", "work_us") + outside(s, "spawn")) for s in samples],
+              TARGET_START_RATIO)
+    bench.add(2, "warm / (decode + check + spawn-with-SHELL32 floors)", "ratio",
+              [outside(s, "launcher_warm") /
+               (decode_floor(s) + inside(s, "check", "work_us") + outside(s, "spawn_shell32")) for s in samples])
+    bench.add(2, "warm / (decode + check floors, both outside)", "ratio",
+              [outside(s, "launcher_warm") / (outside(s, "decode") + outside(s, "check")) for s in samples])
+    # 3. Launch overhead.
+    bench.add(3, "launcher, small corpus, warm", "ms", [outside(s, "launcher_small") for s in samples])
+    bench.add(3, "small launcher / spawn floor", "ratio",
+              [outside(s, "launcher_small") / outside(s, "spawn") for s in samples], TARGET_START_RATIO)
+    bench.add(3, "spawn floor that also calls SHELL32 as a launcher start does", "ms",
+              [outside(s, "spawn_shell32") for s in samples])
+    bench.add(3, "small launcher / spawn-with-SHELL32 floor", "ratio",
+              [outside(s, "launcher_small") / outside(s, "spawn_shell32") for s in samples])
+    # 4. Stub size and decoder speed.
+    stub_bytes = big["image_size"] - big["attached_data_length"]
+    bench.add(4, "launcher image less its attached data", "bytes", [stub_bytes], TARGET_STUB_BYTES)
+    bench.add(4, "the same, linked with file alignment 4096", "bytes", [aligned_stub_bytes])
+    stream_mb = big["stream_size"] / 1e6
+    bench.add(4, "decode speed, launcher's decoder (best of 3)", "MB/s",
+              [stream_mb / (s["decode"]["child_decode_us"] * 1e-6) for s in samples])
+    bench.add(4, "decode speed, fully optimised decoder (best of 3)", "MB/s",
+              [stream_mb / (s["decode_full"]["child_decode_us"] * 1e-6) for s in samples])
+    bench.add(4, "launcher's decoder speed / fully optimised", "ratio",
+              [s["decode_full"]["child_decode_us"] / s["decode"]["child_decode_us"] for s in samples],
+              TARGET_DECODE_SPEED, upper=False)
+    # 5. Peak memory. Wine answers PagefileUsage with the process's resident private memory
+    # and PeakWorkingSetSize with its peak resident size; both are sampled while it runs.
+    def commit_of(counters):
+        return max(counters["pagefile"], counters["private_usage"], counters["peak_pagefile"]) / MIB
+
+    bare_ws = [m["bare"]["peak_working_set"] / MIB for m in memory]
+    bare_commit = [commit_of(m["bare"]) for m in memory]
+    bench.add(5, "bare process (spawn floor): peak working set", "MiB", bare_ws)
+    bench.add(5, "bare process (spawn floor): peak commit", "MiB", bare_commit)
+    for key, info, label in (("default", big, f"window 2^{big['window_log']}"),
+                             ("w23", w23, f"window 2^{SMALL_WINDOW_LOG}"),
+                             ("default_aligned", big, f"window 2^{big['window_log']}, file alignment 4096"),
+                             ("w23_aligned", w23, f"window 2^{SMALL_WINDOW_LOG}, file alignment 4096")):
+        allowance = (min(info["stream_size"], 1 << info["window_log"]) + TARGET_MEMORY_SLACK) / MIB
+        if not key.endswith("aligned"):
+            peak_ws = [m[key]["peak_working_set"] / MIB for m in memory]
+            bench.add(5, f"peak working set, {label}", "MiB", peak_ws)
+            bench.add(5, f"  above the bare process", "MiB", [w - b for w, b in zip(peak_ws, bare_ws)])
+            bench.add(5, f"peak commit, {label}", "MiB", [commit_of(m[key]) for m in memory])
+        bench.add(5, f"peak commit above the bare process, {label}", "MiB",
+                  [commit_of(m[key]) - b for m, b in zip(memory, bare_commit)], allowance)
+    # 6. Packing.
+    bench.add(6, f"talvik pack (level {PACK_LEVEL}, window 2^{big['window_log']}, {bench.threads} threads)", "s",
+              pack_times)
+    bench.add(6, "zstd 1.5.7 tool on the same entry stream", "s", zstd_times)
+    bench.add(6, "pack time / zstd tool time", "ratio", [p / z for p, z in zip(pack_times, zstd_times)],
+              TARGET_PACK_TIME)
+    bench.add(6, "attached data", "bytes", [big["attached_data_length"]])
+    bench.add(6, "zstd tool output", "bytes", [zstd_size])
+    bench.add(6, "attached data / zstd output - 1", "ratio", [big["attached_data_length"] / zstd_size - 1],
+              TARGET_PACK_SIZE)
+
+    bench.facts = {
+        "rounds": bench.runs,
+        "pack_rounds": bench.pack_runs,
+        "wine_server": "kept running with wineserver -p; its start-up is not measured",
+        "corpus": {name: {"files": c["files"], "bytes": c["bytes"]} for name, c in corpora.items()},
+        "images": {name: {k: v for k, v in info.items() if k not in ("block", "stream")}
+                   for name, info in (("big", big), ("small", small), ("big-w23", w23))},
+        "w23_pack_seconds": w23_pack_time,
+        "talvik_stub_exe_bytes": (bench.win / "talvik-stub.exe").stat().st_size,
+        "unmapped_files_in_check": samples[0]["check"]["child_unmapped"],
+        "memory_samples": [m["default"]["samples"] for m in memory],
+        "memory_read_after_exit": [m["default"]["read_after_exit"] for m in memory],
+    }
+
+
+def run_decoder_options(bench, args):
+    """Stub size and decode speed of each decoder build in bench/CMakeLists.txt."""
+    subprocess.run(["cmake", "--build", str(bench.win), "-j", str(bench.threads), "--target",
+                    "bench-decoder-options"], check=True)
+    image = bench.work / "images" / "big.exe"
+    if not image.exists():
+        raise SystemExit("bench: run the figures first (images/big.exe is missing)")
+    big = bench.extract(image, "big")
+    block = windows_path(big["block"])
+    builds = ["launcher"] + DECODER_BUILDS
+    lines = {name: command_line(windows_path(bench.programs / ("bench-decode-floor.exe" if name == "launcher"
+                                                             else f"bench-decode-{name}.exe")), block,
+                                str(DECODE_REPEAT)) for name in builds}
+    for name in builds:
+        bench.wine_run(lines[name])
+    times = {name: [] for name in builds}
+    for round_index in range(bench.runs):
+        log(f"bench: decoder round {round_index + 1}/{bench.runs}")
+        shift = round_index % len(builds)
+        for name in builds[shift:] + builds[:shift]:
+            times[name].append(bench.wine_run(lines[name])["child_decode_us"])
+    stream_mb = big["stream_size"] / 1e6
+    for name in builds:
+        stub = bench.win / "talvik-stub.exe" if name == "launcher" else bench.programs / f"stub-{name}.exe"
+        ratios = [f / t for f, t in zip(times["full"], times[name])]
+        bench.add(4, f"{name}: stub bytes", "bytes", [stub.stat().st_size], TARGET_STUB_BYTES)
+        bench.add(4, f"{name}: decode speed", "MB/s", [stream_mb / (t * 1e-6) for t in times[name]])
+        bench.add(4, f"{name}: speed / full", "ratio", ratios, TARGET_DECODE_SPEED, upper=False)
+    bench.facts = {"rounds": bench.runs, "stream_bytes": big["stream_size"],
+                   "note": "stub-<build>.exe: the bare launcher image linked with that decoder and a copy of "
+                           "talvik_launcher compiled without -fdata-sections; launcher: talvik-stub.exe as built"}
+
+
+def format_value(value, unit):
+    if unit == "bytes":
+        return f"{value:,.0f}"
+    if unit == "ratio":
+        return f"{value:.3f}" if abs(value) >= 0.1 else f"{value:+.4f}"
+    return f"{value:,.1f}"
+
+
+def print_table(bench, title):
+    print(title)
+    for key, value in bench.facts.items():
+        if key in ("wine_server",):
+            print(f"  Wine server: {value}")
+    corpus = bench.facts.get("corpus")
+    if corpus:
+        images = bench.facts["images"]
+        print(f"  corpus big: {corpus['big']['bytes'] / 1e6:.1f} MB in {corpus['big']['files']} files; entry stream "
+              f"{images['big']['stream_size']:,} bytes, attached data {images['big']['attached_data_length']:,} "
+              f"bytes, window 2^{images['big']['window_log']}; small: {corpus['small']['files']} files, "
+              f"{corpus['small']['bytes']:,} bytes")
+    header = f"{'#':>2} {'measurement':<58} {'unit':>6} {'median':>12} {'min':>12} {'max':>12}  target"
+    print(header)
+    print("-" * len(header))
+    for row in bench.rows:
+        target = ""
+        if "target" in row:
+            mark = "met" if row["met"] else "MISSED"
+            sign = "<=" if row["target_is"] == "at most" else ">="
+            target = f"{sign} {format_value(row['target'], row['unit'])}  {mark}"
+        print(f"{row['figure']:>2} {row['name']:<58} {row['unit']:>6} {format_value(row['median'], row['unit']):>12} "
+              f"{format_value(row['min'], row['unit']):>12} {format_value(row['max'], row['unit']):>12}  {target}")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build", default="build", help="the build folder (host/, win/, wine-prefix/)")
+    parser.add_argument("--runs", type=int, default=5, help="rounds of every launcher and floor figure")
+    parser.add_argument("--pack-runs", type=int, default=5, help="rounds of talvik pack against the zstd tool")
+    parser.add_argument("--decoder-options", action="store_true",
+                        help="instead: stub size and decode speed of each decoder build")
+    args = parser.parse_args()
+    if args.runs < 1 or args.pack_runs < 1:
+        parser.error("--runs and --pack-runs take at least 1")
+    bench = Bench(args.build, args.runs, args.pack_runs)
+    if args.decoder_options:
+        run_decoder_options(bench, args)
+        result_file = bench.work / "decoder-options.json"
+        title = f"Decoder builds: stub size and decode speed ({bench.runs} rounds, best of {DECODE_REPEAT} each)"
+    else:
+        run_figures(bench, args)
+        result_file = bench.work / "results.json"
+        title = f"Talvik benchmarks ({bench.runs} rounds; pack: {bench.pack_runs} rounds)"
+    print_table(bench, title)
+    result_file.write_text(json.dumps({"facts": bench.facts, "rows": bench.rows}, indent=2, default=str) + "\n")
+    print(f"written: {result_file}")
+    missed = [row["name"] for row in bench.rows if row.get("met") is False]
+    if missed:
+        print(f"targets missed: {len(missed)} (see bench/README.md for the analysis)")
+
+
+if __name__ == "__main__":
+    main()

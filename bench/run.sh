@@ -1,0 +1,22 @@
+#!/bin/bash
+# make bench: builds the benchmark programs, keeps one Wine server running for all runs (so
+# its start-up is never measured), and hands over to bench.py.
+#   bash bench/run.sh BUILD_DIR [bench.py options: --runs N, --pack-runs N, --decoder-options]
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "${1:-build}" && pwd)
+shift || true
+
+export WINEPREFIX=${WINEPREFIX:-$build/wine-prefix}
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+wineserver=/usr/lib/wine/wineserver
+jobs=$(nproc)
+
+cmake --build "$build/win" -j "$jobs" --target bench-windows talvik-stub orrin
+cmake --build "$build/host" -j "$jobs" --target bench-host talvik
+
+# A server already running (status 2) is used as it is; either way it is ended afterwards.
+"$wineserver" -p || [ $? -eq 2 ]
+trap '"$wineserver" -k || true' EXIT
+python3 "$here/bench.py" --build "$build" "$@"

@@ -1,0 +1,138 @@
+// Measuring parent of every Windows-side run: starts one command line, times it from outside
+// with QueryPerformanceCounter (CreateProcessW to the end of the wait), and optionally
+// samples the child's memory counters while it runs.
+//
+//   bench-runner.exe run OUTPUT_FILE POLL_MS COMMAND_LINE
+//     the child's standard output and error go to OUTPUT_FILE, its input is NUL. With POLL_MS
+//     above 0 the counters are read every POLL_MS ms and once more after the child ended.
+//   bench-runner.exe where
+//     prints the local application-data folder ({CACHE_DIR}).
+//
+// Prints "key=value" lines: outside_us, exit_code and, when sampling, the largest values seen
+// of the counters (PROCESS_MEMORY_COUNTERS_EX) and whether the read after the exit worked.
+// Wine answers the counters from the live Linux process, so they are sampled while it runs.
+#include <windows.h>
+
+#include <psapi.h>
+#include <shlobj.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+namespace {
+
+struct MemoryPeaks {
+    SIZE_T peak_working_set = 0;
+    SIZE_T working_set = 0;
+    SIZE_T peak_pagefile = 0;
+    SIZE_T pagefile = 0;
+    SIZE_T private_usage = 0;
+    int samples = 0;
+};
+
+bool sample_memory(HANDLE process, MemoryPeaks& peaks) {
+    PROCESS_MEMORY_COUNTERS_EX counters = {};
+    counters.cb = sizeof counters;
+    if (!K32GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                                 sizeof counters)) {
+        return false;
+    }
+    // A process that has already gone may answer with zeros under Wine.
+    if (counters.PeakWorkingSetSize == 0 && counters.WorkingSetSize == 0) {
+        return false;
+    }
+    auto raise = [](SIZE_T& peak, SIZE_T value) { peak = value > peak ? value : peak; };
+    raise(peaks.peak_working_set, counters.PeakWorkingSetSize);
+    raise(peaks.working_set, counters.WorkingSetSize);
+    raise(peaks.peak_pagefile, counters.PeakPagefileUsage);
+    raise(peaks.pagefile, counters.PagefileUsage);
+    raise(peaks.private_usage, counters.PrivateUsage);
+    ++peaks.samples;
+    return true;
+}
+
+int64_t microseconds(LARGE_INTEGER start, LARGE_INTEGER end) {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return (end.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart;
+}
+
+int run(const wchar_t* output_path, DWORD poll_ms, const wchar_t* command_line) {
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    HANDLE output =
+        CreateFileW(output_path, GENERIC_WRITE, FILE_SHARE_READ, &inheritable, CREATE_ALWAYS, 0, nullptr);
+    HANDLE input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                               OPEN_EXISTING, 0, nullptr);
+    if (output == INVALID_HANDLE_VALUE || input == INVALID_HANDLE_VALUE) {
+        std::fprintf(stderr, "bench-runner: cannot open the child's standard handles (error %lu)\n",
+                     GetLastError());
+        return 101;
+    }
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    PROCESS_INFORMATION process = {};
+    std::wstring writable(command_line);
+    MemoryPeaks peaks;
+    bool read_after_exit = false;
+
+    LARGE_INTEGER start;
+    LARGE_INTEGER end;
+    QueryPerformanceCounter(&start);
+    if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr,
+                        nullptr, &startup, &process)) {
+        std::fprintf(stderr, "bench-runner: cannot start %ls (error %lu)\n", command_line, GetLastError());
+        return 100;
+    }
+    if (poll_ms == 0) {
+        WaitForSingleObject(process.hProcess, INFINITE);
+        QueryPerformanceCounter(&end);
+    } else {
+        while (WaitForSingleObject(process.hProcess, poll_ms) == WAIT_TIMEOUT) {
+            sample_memory(process.hProcess, peaks);
+        }
+        QueryPerformanceCounter(&end);
+        read_after_exit = sample_memory(process.hProcess, peaks);
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    CloseHandle(output);
+    CloseHandle(input);
+
+    std::printf("outside_us=%lld\nexit_code=%lu\n", static_cast<long long>(microseconds(start, end)), code);
+    if (poll_ms > 0) {
+        std::printf("samples=%d\nread_after_exit=%d\n", peaks.samples, read_after_exit ? 1 : 0);
+        std::printf("peak_working_set=%llu\nworking_set=%llu\npeak_pagefile=%llu\npagefile=%llu\nprivate_"
+                    "usage=%llu\n",
+                    static_cast<unsigned long long>(peaks.peak_working_set),
+                    static_cast<unsigned long long>(peaks.working_set),
+                    static_cast<unsigned long long>(peaks.peak_pagefile),
+                    static_cast<unsigned long long>(peaks.pagefile),
+                    static_cast<unsigned long long>(peaks.private_usage));
+    }
+    return 0;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc == 2 && std::wcscmp(argv[1], L"where") == 0) {
+        wchar_t folder[MAX_PATH];
+        if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder))) {
+            return 102;
+        }
+        std::printf("local_appdata=%ls\n", folder);
+        return 0;
+    }
+    if (argc == 5 && std::wcscmp(argv[1], L"run") == 0) {
+        return run(argv[2], static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10)), argv[4]);
+    }
+    std::fprintf(stderr, "usage: bench-runner.exe run OUTPUT_FILE POLL_MS COMMAND_LINE | where\n");
+    return 101;
+}
