@@ -38,7 +38,7 @@ wine-prefix: setup
 # later, they would inherit (and hold open) the output pipe of whichever test came first.
 # Both detach from make's output, which they would otherwise hold open.
 wine-up: wine-prefix
-	@$(WINESERVER) -p >/dev/null 2>&1 </dev/null
+	@$(WINESERVER) -p >/dev/null 2>&1 </dev/null || true  # already running is fine
 	@$(WINE) wineboot >/dev/null 2>&1 </dev/null
 
 test: build wine-up

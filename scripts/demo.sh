@@ -16,9 +16,12 @@ echo
 "$build/host/talvik" list "$image"
 
 # {CACHE_DIR} is the local application-data folder of the prefix's user.
-target=$(find "$WINEPREFIX/drive_c/users" -maxdepth 3 -type d -path '*/AppData/Local' | head -n 1)/FernwickStudio/Orrin-Deck/1.20
+local_appdata=$(find "$WINEPREFIX/drive_c/users" -maxdepth 3 -type d -path '*/AppData/Local' ! -path '*/Public/*')
+target=${local_appdata%%$'\n'*}/FernwickStudio/Orrin-Deck/1.20
 rm -rf "$target"
-/usr/lib/wine/wineserver -p >/dev/null 2>&1 </dev/null
+# Wine's server and background processes, started apart from this script's output.
+/usr/lib/wine/wineserver -p >/dev/null 2>&1 </dev/null || true
+$wine wineboot >/dev/null 2>&1 </dev/null
 
 echo
 echo "== first start (unpacks into ${target#$WINEPREFIX/}) =="
