@@ -1,9 +1,11 @@
 # Settings for the mingw side: launcher code options, the image link line, and test programs.
 
 # Launcher code links into a CRT-free image: no exceptions, RTTI, unwind tables or
-# stack protector, whose support would pull in the compiler's runtime.
+# stack protector, whose support would pull in the compiler's runtime. No -fdata-sections:
+# with it mingw's gcc places zero-filled buffers in .data$ sections, so the image would
+# carry the launcher's 250 KB of buffers as file bytes instead of .bss.
 set(TALVIK_LAUNCHER_OPTIONS ${TALVIK_WARNINGS} -O2 -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-    -fno-stack-protector -ffunction-sections -fdata-sections -municode
+    -fno-stack-protector -ffunction-sections -municode
     # Calls to C functions bind to plain symbols, which our runtime or mingw's import library supply.
     -D_CRTIMP=)
 
