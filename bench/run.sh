@@ -17,6 +17,7 @@ cmake --build "$build/win" -j "$jobs" --target bench-windows talvik-stub orrin
 cmake --build "$build/host" -j "$jobs" --target bench-host talvik
 
 # A server already running (status 2) is used as it is; either way it is ended afterwards.
-"$wineserver" -p || [ $? -eq 2 ]
+# It must not hold this script's output open.
+"$wineserver" -p >/dev/null 2>&1 </dev/null || [ $? -eq 2 ]
 trap '"$wineserver" -k || true' EXIT
 python3 "$here/bench.py" --build "$build" "$@"

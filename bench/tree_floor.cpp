@@ -4,6 +4,9 @@
 //   tree-floor.exe write ENTRY_STREAM_FILE TARGET_DIR
 //     every entry written as the launcher writes a missing file: each directory created
 //     once, top level first; CREATE_ALWAYS; the body in WriteFile calls of 32,768 bytes.
+//   tree-floor.exe probe-write ENTRY_STREAM_FILE TARGET_DIR
+//     the same, but each file is first opened for reading, as the launcher's reuse test
+//     does; on an empty tree every such open fails.
 //   tree-floor.exe check ENTRY_STREAM_FILE TARGET_DIR
 //     every file of an intact tree opened, mapped and checksummed with zlib's crc32, as
 //     the launcher's reuse test does.
@@ -41,12 +44,23 @@ void make_directory(std::unordered_set<std::wstring>& known, const std::wstring&
     known.insert(directory);
 }
 
-void write_tree(const std::vector<StreamEntry>& entries, const std::wstring& target) {
+HANDLE open_for_reuse_test(const std::wstring& path) {
+    return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+void write_tree(const std::vector<StreamEntry>& entries, const std::wstring& target, bool probe) {
     std::unordered_set<std::wstring> known;
     // The target's parent exists, as the launcher's home directory does.
     known.insert(parent_of(target));
     for (const StreamEntry& entry : entries) {
         std::wstring path = target + L'\\' + entry.name;
+        if (probe) {
+            HANDLE existing = open_for_reuse_test(path);
+            if (existing != INVALID_HANDLE_VALUE) {
+                CloseHandle(existing);
+            }
+        }
         make_directory(known, parent_of(path));
         HANDLE file =
             CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, 0, nullptr);
@@ -108,8 +122,9 @@ CheckCounts check_tree(const std::vector<StreamEntry>& entries, const std::wstri
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 4 || (std::wcscmp(argv[1], L"write") != 0 && std::wcscmp(argv[1], L"check") != 0)) {
-        fail("usage: tree-floor.exe write|check ENTRY_STREAM_FILE TARGET_DIR");
+    std::wstring mode = argc == 4 ? argv[1] : L"";
+    if (mode != L"write" && mode != L"probe-write" && mode != L"check") {
+        fail("usage: tree-floor.exe write|probe-write|check ENTRY_STREAM_FILE TARGET_DIR");
     }
     std::vector<unsigned char> stream = load_file(argv[2]);
     std::vector<StreamEntry> entries = parse_entry_stream(stream);
@@ -119,8 +134,8 @@ int wmain(int argc, wchar_t** argv) {
         bytes += static_cast<int64_t>(entry.size);
     }
     int64_t start = clock_now();
-    if (std::wcscmp(argv[1], L"write") == 0) {
-        write_tree(entries, target);
+    if (mode != L"check") {
+        write_tree(entries, target, mode == L"probe-write");
         put_result("work_us", elapsed_us(start, clock_now()));
     } else {
         CheckCounts counts = check_tree(entries, target);
