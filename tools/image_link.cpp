@@ -1,12 +1,15 @@
 #include "tools/image_link.hpp"
 
 #include "resources/res_object.hpp"
+#include "tools/pe_file.hpp"
 #include "tools/process_runner.hpp"
 #include "tools/report.hpp"
 #include "tools/temp_files.hpp"
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -58,6 +61,27 @@ void run_step(const std::vector<std::string>& argv, const fs::path& work_dir, co
     }
 }
 
+// Wine maps an image section straight from the file only when the section starts on a page
+// boundary of the file; otherwise it copies the section into private memory, and the
+// attached data (the bulk of .rdata) would count twice towards the launcher's memory.
+constexpr std::uint32_t page_size = 4096;
+constexpr const char* attached_data_section = ".rdata";
+constexpr const char* padding_symbol = "talvik_page_padding";
+
+std::vector<unsigned char> read_whole_file(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Bytes to add before the attached data's section so that it starts on a page of the file.
+std::uint32_t padding_to_page(const fs::path& image) {
+    PeImage parsed = parse_pe_image(read_whole_file(image));
+    for (const PeSection& section : parsed.sections)
+        if (section.name == attached_data_section)
+            return (page_size - section.raw_pointer % page_size) % page_size;
+    return 0;
+}
+
 } // namespace
 
 MingwTools find_mingw_tools() {
@@ -99,8 +123,25 @@ void link_image(const MingwTools& tools, const fs::path& lib_dir, const std::str
                object.size());
     std::string response_file = "@";
     response_file += (lib_dir / image_link_rsp_name).string();
-    run_step({tools.gxx, work_file::constants_object, work_file::resources_object, response_file, "-o",
-              fs::absolute(output).string()},
-             work_dir, "link the image");
+    std::vector<std::string> link{tools.gxx, work_file::constants_object, work_file::resources_object, response_file,
+                                  "-o", fs::absolute(output).string()};
+    run_step(link, work_dir, "link the image");
+
+    // Sections before .rdata only grow by whole multiples of the 512-byte file alignment, so
+    // padding .data by the missing bytes moves .rdata onto a page; the layout is otherwise the
+    // same, and so the second link is the last.
+    std::uint32_t padding = padding_to_page(output);
+    if (padding != 0) {
+        std::string padding_assembly = std::string(".section .data\n.globl ") + padding_symbol + "\n" +
+                                       padding_symbol + ":\n.zero " + std::to_string(padding) + "\n";
+        write_file(work_dir / work_file::padding_source, padding_assembly.data(), padding_assembly.size());
+        run_step({tools.gcc, "-c", work_file::padding_source, "-o", work_file::padding_object}, work_dir,
+                 "assemble the page padding");
+        link.insert(link.begin() + 3, work_file::padding_object);
+        link.insert(link.begin() + 1, std::string("-Wl,--undefined=") + padding_symbol);
+        run_step(link, work_dir, "link the image");
+        if (padding_to_page(output) != 0)
+            throw ToolError("the attached data could not be placed on a page of the image file");
+    }
     zero_pe_checksum(output);
 }

@@ -115,9 +115,11 @@ TEST_F(StubImage, ImportsOnlyKernel32AndTwoShell32Functions) {
     EXPECT_FALSE(functions["KERNEL32.dll"].empty());
 }
 
-TEST_F(StubImage, BuffersTakeNoFileSpace) {
-    // The launcher's process-wide buffers (about 250 KB) belong in .bss, not in the file.
-    EXPECT_LT(std::filesystem::file_size(stub_path), 200u * 1024);
+TEST_F(StubImage, StaysWithinItsSizeBudget) {
+    // Every packed image carries the stub, so its size is budgeted like a library's: the
+    // decoder's size options and the buffers' place in .bss (250 KB that must not become
+    // file bytes) keep it at about 79 KB.
+    EXPECT_LE(std::filesystem::file_size(stub_path), 96u * 1024);
 }
 
 TEST_F(StubImage, EndsWithItsLastSection) {

@@ -347,6 +347,13 @@ TEST_F(PackedImage, HeaderResourcesAndLayout) {
     const PeSection& last = image.sections.back();
     EXPECT_EQ(file.size(), std::size_t{last.raw_pointer} + last.raw_size)
         << "nothing appended after the last section";
+    // The section holding the attached data starts on a page of the file, so that it can be
+    // mapped rather than copied when the image loads.
+    for (const PeSection& section : image.sections) {
+        if (section.name == ".rdata") {
+            EXPECT_EQ(section.raw_pointer % 4096, 0u);
+        }
+    }
 
     PackOptions options;
     options.company = "Fernwick Studio";
