@@ -28,7 +28,7 @@ bool same_path(const wchar_t* left, const wchar_t* right) {
 
 // A directory that cannot be copied to the heap is simply not recorded: later requests ask
 // the system again.
-void remember_directory(const wchar_t* path) {
+void remember_directory(const wchar_t* path, bool made_now) {
     if (created_directory_cache.count >= created_directory_cache_capacity) {
         return;
     }
@@ -37,6 +37,7 @@ void remember_directory(const wchar_t* path) {
         return;
     }
     created_directory_cache.entries[created_directory_cache.count] = copy;
+    created_directory_cache.made_now[created_directory_cache.count] = made_now;
     ++created_directory_cache.count;
 }
 
@@ -46,7 +47,7 @@ void seed_directory_cache() {
     if (!expand_path_template(home, home_template, path_capacity)) {
         report_expand_failure(home_template);
     }
-    remember_directory(home);
+    remember_directory(home, false);
 }
 
 bool is_drive_name(const wchar_t* path) {
@@ -67,11 +68,22 @@ bool ensure_directory(const wchar_t* path) {
     if (is_drive_name(path)) {
         return true;
     }
-    if (!CreateDirectoryW(path, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+    bool made_now = CreateDirectoryW(path, nullptr) != 0;
+    if (!made_now && GetLastError() != ERROR_ALREADY_EXISTS) {
         return false;
     }
-    remember_directory(path);
+    remember_directory(path, made_now);
     return true;
+}
+
+bool directory_made_now(const wchar_t* path) {
+    for (int index = 0; index < created_directory_cache.count; ++index) {
+        if (created_directory_cache.made_now[index] &&
+            same_path(created_directory_cache.entries[index], path)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 namespace {

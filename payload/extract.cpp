@@ -92,6 +92,25 @@ uint32_t disk_checksum(const wchar_t* path) {
     return checksum;
 }
 
+// A file whose directory this run created cannot be on disk yet: its reuse test would only
+// be a failing open, which on a first start costs as much again as writing the file.
+bool parent_made_now(wchar_t* path) {
+    size_t separator = 0;
+    for (size_t at = wcslen(path); at-- > 1;) {
+        if (path[at] == L'\\') {
+            separator = at;
+            break;
+        }
+    }
+    if (separator == 0) {
+        return false;
+    }
+    path[separator] = 0;
+    bool made_now = directory_made_now(path);
+    path[separator] = L'\\';
+    return made_now;
+}
+
 // No reader sees the file half written; a second launcher starting at the same moment
 // may still write the same bytes alongside.
 HANDLE create_output_file(const wchar_t* path) {
@@ -136,7 +155,8 @@ void extract_payload() {
 
         // Only the checksum decides: a file of another length with the same CRC-32 stays.
         HANDLE file = INVALID_HANDLE_VALUE;
-        if (disk_checksum(entry_path) != stored_checksum) {
+        uint32_t on_disk = parent_made_now(entry_path) ? 0 : disk_checksum(entry_path);
+        if (on_disk != stored_checksum) {
             file = create_output_file(entry_path);
         }
         copy_body(file, size);

@@ -123,8 +123,9 @@ void link_image(const MingwTools& tools, const fs::path& lib_dir, const std::str
                object.size());
     std::string response_file = "@";
     response_file += (lib_dir / image_link_rsp_name).string();
-    std::vector<std::string> link{tools.gxx, work_file::constants_object, work_file::resources_object, response_file,
-                                  "-o", fs::absolute(output).string()};
+    std::vector<std::string> link{
+        tools.gxx, work_file::constants_object,  work_file::resources_object, response_file,
+        "-o",      fs::absolute(output).string()};
     run_step(link, work_dir, "link the image");
 
     // Sections before .rdata only grow by whole multiples of the 512-byte file alignment, so

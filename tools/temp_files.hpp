@@ -14,8 +14,9 @@ constexpr const char* attached_data = "attached-data.bin";
 constexpr const char* tool_output = "tool-output.txt";
 constexpr const char* padding_source = "padding.S";
 constexpr const char* padding_object = "padding.o";
-constexpr std::array<const char*, 8> all = {constants_source, constants_object, resources_res, resources_object,
-                                            attached_data,    tool_output,      padding_source, padding_object};
+constexpr std::array<const char*, 8> all = {constants_source, constants_object, resources_res,
+                                            resources_object, attached_data,    tool_output,
+                                            padding_source,   padding_object};
 } // namespace work_file
 
 // On SIGINT, SIGTERM or SIGHUP, removes the live TempFolder and PendingOutput before the
