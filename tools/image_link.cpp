@@ -1,6 +1,7 @@
 #include "tools/image_link.hpp"
 
 #include "resources/res_object.hpp"
+#include "tools/file_bytes.hpp"
 #include "tools/pe_file.hpp"
 #include "tools/process_runner.hpp"
 #include "tools/report.hpp"
@@ -8,7 +9,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -68,14 +68,9 @@ constexpr std::uint32_t page_size = 4096;
 constexpr const char* attached_data_section = ".rdata";
 constexpr const char* padding_symbol = "talvik_page_padding";
 
-std::vector<unsigned char> read_whole_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // Bytes to add before the attached data's section so that it starts on a page of the file.
 std::uint32_t padding_to_page(const fs::path& image) {
-    PeImage parsed = parse_pe_image(read_whole_file(image));
+    PeImage parsed = parse_pe_image(read_file_bytes(image, "the linked image"));
     for (const PeSection& section : parsed.sections)
         if (section.name == attached_data_section)
             return (page_size - section.raw_pointer % page_size) % page_size;

@@ -1,5 +1,7 @@
 #include "tools/image_list.hpp"
 
+#include "tools/file_bytes.hpp"
+
 #include "payload/format.hpp"
 #include "resources/byte_writer.hpp"
 #include "tools/constants_layout.hpp"
@@ -205,10 +207,7 @@ std::vector<ListedEntry> list_attached_data(const std::vector<unsigned char>& bl
 }
 
 void list_image(const std::filesystem::path& image_file, std::ostream& out) {
-    std::ifstream in(image_file, std::ios::binary);
-    if (!in)
-        throw ToolError("cannot read " + image_file.string());
-    std::vector<unsigned char> image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    Bytes image = read_file_bytes(image_file, "the image");
     ImageConstants constants = read_image_constants(image);
     std::vector<ListedEntry> entries = list_attached_data(constants.attached_data);
 

@@ -1,5 +1,7 @@
 #include "tools/pack.hpp"
 
+#include "tools/file_bytes.hpp"
+
 #include "payload/producer.hpp"
 #include "resources/icon_group.hpp"
 #include "resources/image_resources.hpp"
@@ -28,19 +30,12 @@ namespace {
 constexpr std::size_t max_entry_path_units = 4095;
 constexpr std::size_t min_attached_data_size = 3;
 
-Bytes read_file(const fs::path& path, const char* what) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw ToolError(std::string("cannot read ") + what + " " + path.string());
-    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 std::vector<Bytes> icon_images(const std::vector<fs::path>& icons) {
     if (icons.empty())
         return default_icon_images();
     std::vector<IconFile> files;
     for (const fs::path& icon : icons)
-        files.push_back({icon.string(), read_file(icon, "the icon")});
+        files.push_back({icon.string(), read_file_bytes(icon, "the icon")});
     return arrange_icon_images(files);
 }
 

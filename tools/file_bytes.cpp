@@ -1,0 +1,14 @@
+#include "tools/file_bytes.hpp"
+
+#include "tools/report.hpp"
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
+Bytes read_file_bytes(const std::filesystem::path& path, const char* what) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw ToolError(std::string("cannot read ") + what + " " + path.string());
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
