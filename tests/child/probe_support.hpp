@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/whole_file.hpp"
+
 #include <windows.h>
 
 #include <stdint.h>
@@ -48,7 +50,6 @@ std::wstring make_temp_directory(const wchar_t* tag);
 std::wstring stable_temp_directory(const wchar_t* tag);
 // A file that a child inherits: created anew (or opened for reading) with an inheritable handle.
 HANDLE create_inheritable_file(const std::wstring& path, bool for_reading);
-std::string read_whole_file(const std::wstring& path);
 void write_whole_file(const std::wstring& path, const std::string& bytes);
 
 // launch_child(probe) in this process with the probe steered by options (PROBE_OPTIONS), its

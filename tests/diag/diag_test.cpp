@@ -12,6 +12,7 @@
 #include "diag/report.hpp"
 #include "diag/stop.hpp"
 #include "launcher/process_state.hpp"
+#include "tests/support/whole_file.hpp"
 
 namespace {
 
@@ -29,20 +30,7 @@ void redirect_to_file(DWORD which, const std::string& path) {
 }
 
 std::string read_file(const std::string& path) {
-    std::string text;
-    HANDLE file =
-        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return "<missing>";
-    }
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) {
-        text.append(chunk, got);
-    }
-    CloseHandle(file);
-    return text;
+    return read_whole_file(std::wstring(path.begin(), path.end()));
 }
 
 // Runs a reporting call in a death-test child with both streams sent to files; returns them.
