@@ -2,13 +2,12 @@
 
 #include <stdint.h>
 
-// Values fixed when an image is built. talvik pack generates them for each image (the
-// attached data through an assembler include); test programs define their own.
-extern "C" {
-extern const wchar_t talvik_path_template[];
-extern const wchar_t talvik_company_name[];
-extern const wchar_t talvik_product_name[];
-extern const wchar_t talvik_version_string[];
-extern const unsigned char talvik_attached_data[];
-extern const uint64_t talvik_attached_data_length;
-}
+// Values fixed when an image is built. A launcher image reads them through its image
+// descriptor (launcher/image_constants.cpp), which talvik pack fills in; test programs
+// supply their own (tests/support/test_build_constants.cpp).
+const wchar_t* talvik_path_template();
+const wchar_t* talvik_company_name();
+const wchar_t* talvik_product_name();
+const wchar_t* talvik_version_string();
+const unsigned char* talvik_attached_data();
+uint64_t talvik_attached_data_length();

@@ -65,8 +65,9 @@ uint32_t run_launcher(int argument_count, wchar_t** arguments, wchar_t* environm
     unset_environment("TALVIK_ONEFILE_TIME_US");
     unset_environment("TALVIK_ONEFILE_RANDOM");
     publish_parent_process_id();
-    if (!expand_path_template(target_directory, talvik_path_template, path_capacity)) {
-        report_expand_failure(talvik_path_template);
+    const wchar_t* path_template = talvik_path_template();
+    if (!expand_path_template(target_directory, path_template, path_capacity)) {
+        report_expand_failure(path_template);
     }
     normalize_target_directory();
     if (!SetConsoleCtrlHandler(on_console_event, TRUE)) {
@@ -74,11 +75,13 @@ uint32_t run_launcher(int argument_count, wchar_t** arguments, wchar_t* environm
     }
 
     // Opening the attached data.
-    if (!attached_data_has_header(talvik_attached_data, talvik_attached_data_length)) {
+    const unsigned char* attached_data = talvik_attached_data();
+    uint64_t attached_data_length = talvik_attached_data_length();
+    if (!attached_data_has_header(attached_data, attached_data_length)) {
         report_header_missing();
     }
-    open_payload_reader(talvik_attached_data + attached_data_header_size,
-                        talvik_attached_data_length - attached_data_header_size);
+    open_payload_reader(attached_data + attached_data_header_size,
+                        attached_data_length - attached_data_header_size);
 
     // Extraction.
     extract_payload();

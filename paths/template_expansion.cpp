@@ -263,17 +263,17 @@ bool resolve_token(ExpansionOutput& output, const wchar_t* name) {
         return append_shell_folder_token(output, shell_folder_local_appdata);
     }
     if (same_name_ignoring_ascii_case(name, L"COMPANY")) {
-        append_value(output, talvik_company_name);
+        append_value(output, talvik_company_name());
         return true;
     }
     if (same_name_ignoring_ascii_case(name, L"PRODUCT")) {
-        append_value(output, talvik_product_name);
+        append_value(output, talvik_product_name());
         return true;
     }
     if (same_name_ignoring_ascii_case(name, L"VERSION") ||
         same_name_ignoring_ascii_case(name, L"FILE_VERSION") ||
         same_name_ignoring_ascii_case(name, L"PRODUCT_VERSION")) {
-        append_value(output, talvik_version_string);
+        append_value(output, talvik_version_string());
         return true;
     }
     if (same_name_ignoring_ascii_case(name, L"RANDOM")) {

@@ -109,11 +109,42 @@ void check_zstd(std::size_t result, const char* what) {
     }
 }
 
-// Feeds the compressor and appends its output to the attached data being built.
+// The attached data on its way out: counts what passes, for the trailer.
+class AttachedDataCounter {
+  public:
+    explicit AttachedDataCounter(const AttachedDataSink& sink) : sink_(sink) {}
+
+    void put(const unsigned char* data, std::size_t length) {
+        if (length > 0) {
+            sink_(data, length);
+            count_ += length;
+        }
+    }
+
+    // Zero bytes up to a multiple of 8, then the 64-bit offset of the count itself.
+    void put_trailer() {
+        const unsigned char zeros[attached_data_alignment] = {};
+        put(zeros, static_cast<std::size_t>((attached_data_alignment - count_ % attached_data_alignment) %
+                                            attached_data_alignment));
+        unsigned char encoded[8];
+        for (int at = 0; at < 8; ++at) {
+            encoded[at] = static_cast<unsigned char>(count_ >> (8 * at));
+        }
+        put(encoded, sizeof encoded);
+    }
+
+    std::uint64_t count() const { return count_; }
+
+  private:
+    const AttachedDataSink& sink_;
+    std::uint64_t count_ = 0;
+};
+
+// Feeds the compressor and hands its output on, one output buffer at a time.
 class CompressorSink : public EntryStreamSink {
   public:
-    CompressorSink(ZSTD_CCtx* context, std::vector<unsigned char>& output)
-        : context_(context), output_(output) {}
+    CompressorSink(ZSTD_CCtx* context, AttachedDataCounter& output)
+        : context_(context), output_(output), buffer_(ZSTD_CStreamOutSize()) {}
 
     void finish() {
         flush();
@@ -136,18 +167,16 @@ class CompressorSink : public EntryStreamSink {
 
   private:
     std::size_t drive(ZSTD_inBuffer& input, ZSTD_EndDirective mode) {
-        std::size_t start = output_.size();
-        std::size_t room = ZSTD_CStreamOutSize();
-        output_.resize(start + room);
-        ZSTD_outBuffer out{output_.data() + start, room, 0};
+        ZSTD_outBuffer out{buffer_.data(), buffer_.size(), 0};
         std::size_t result = ZSTD_compressStream2(context_, &out, &input, mode);
-        output_.resize(start + out.pos);
         check_zstd(result, "compression");
+        output_.put(buffer_.data(), out.pos);
         return result;
     }
 
     ZSTD_CCtx* context_;
-    std::vector<unsigned char>& output_;
+    AttachedDataCounter& output_;
+    std::vector<unsigned char> buffer_;
 };
 
 void put_little_endian(EntryStreamSink& sink, std::uint64_t value, int bytes) {
@@ -260,16 +289,6 @@ std::uint64_t stream_size_of(const std::vector<PayloadSource>& sources,
     return total;
 }
 
-void append_trailer(std::vector<unsigned char>& block) {
-    while (block.size() % attached_data_alignment != 0) {
-        block.push_back(0);
-    }
-    std::uint64_t count = block.size();
-    for (int at = 0; at < 8; ++at) {
-        block.push_back(static_cast<unsigned char>(count >> (8 * at)));
-    }
-}
-
 int worker_count(int threads) {
     if (threads == 1) {
         return 0;
@@ -304,18 +323,20 @@ std::vector<unsigned char> build_entry_stream(const std::vector<PayloadSource>& 
 }
 
 std::vector<unsigned char> wrap_attached_data(const std::vector<unsigned char>& frame) {
-    std::vector<unsigned char> block(attached_data_header_size + frame.size());
-    std::memcpy(block.data(), attached_data_header, attached_data_header_size);
-    if (!frame.empty()) {
-        std::memcpy(block.data() + attached_data_header_size, frame.data(), frame.size());
-    }
-    append_trailer(block);
+    std::vector<unsigned char> block;
+    AttachedDataSink append = [&](const unsigned char* data, std::size_t length) {
+        block.insert(block.end(), data, data + length);
+    };
+    AttachedDataCounter output(append);
+    output.put(attached_data_header, attached_data_header_size);
+    output.put(frame.data(), frame.size());
+    output.put_trailer();
     return block;
 }
 
-std::vector<unsigned char> build_attached_data(const std::vector<PayloadSource>& sources,
-                                               const CompressionSettings& settings,
-                                               const ProducerProgress& progress) {
+std::uint64_t write_attached_data(const std::vector<PayloadSource>& sources,
+                                  const CompressionSettings& settings, const AttachedDataSink& sink,
+                                  const ProducerProgress& progress) {
     std::vector<std::uint64_t> sizes = body_sizes(sources);
     std::uint64_t stream_size = stream_size_of(sources, sizes);
     int window_log = settings.window_log == 0 ? choose_window_log(stream_size) : settings.window_log;
@@ -335,10 +356,24 @@ std::vector<unsigned char> build_attached_data(const std::vector<PayloadSource>&
     }
     check_zstd(ZSTD_CCtx_setPledgedSrcSize(context.get(), stream_size), "content size");
 
-    std::vector<unsigned char> block(attached_data_header, attached_data_header + attached_data_header_size);
-    CompressorSink sink(context.get(), block);
-    write_entry_stream(sink, sources, sizes, progress);
-    sink.finish();
-    append_trailer(block);
+    AttachedDataCounter output(sink);
+    output.put(attached_data_header, attached_data_header_size);
+    CompressorSink compressor(context.get(), output);
+    write_entry_stream(compressor, sources, sizes, progress);
+    compressor.finish();
+    output.put_trailer();
+    return output.count();
+}
+
+std::vector<unsigned char> build_attached_data(const std::vector<PayloadSource>& sources,
+                                               const CompressionSettings& settings,
+                                               const ProducerProgress& progress) {
+    std::vector<unsigned char> block;
+    write_attached_data(
+        sources, settings,
+        [&](const unsigned char* data, std::size_t length) {
+            block.insert(block.end(), data, data + length);
+        },
+        progress);
     return block;
 }

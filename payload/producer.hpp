@@ -41,8 +41,17 @@ std::vector<unsigned char> build_entry_stream(const std::vector<PayloadSource>& 
 // 'K','A','Y', the frame, zero bytes to a multiple of 8, and the 64-bit offset of the count.
 std::vector<unsigned char> wrap_attached_data(const std::vector<unsigned char>& frame);
 
-// The whole attached data for the sources. The frame states its content size. Throws
+// Receives the attached data in order, piece by piece; it may throw to stop the producer.
+using AttachedDataSink = std::function<void(const unsigned char* data, std::size_t length)>;
+
+// Streams the attached data for the sources to sink, so that memory does not grow with its
+// size, and returns its length. The frame states its content size. Throws
 // std::runtime_error on unreadable files or compressor errors.
+std::uint64_t write_attached_data(const std::vector<PayloadSource>& sources,
+                                  const CompressionSettings& settings, const AttachedDataSink& sink,
+                                  const ProducerProgress& progress = {});
+
+// The same in memory, for tests and small blocks.
 std::vector<unsigned char> build_attached_data(const std::vector<PayloadSource>& sources,
                                                const CompressionSettings& settings,
                                                const ProducerProgress& progress = {});

@@ -2,11 +2,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
 #include <vector>
 
-// Little-endian output for the Windows resource formats, which are all little-endian
-// and aligned to 16 or 32 bits.
+// Little-endian output and input for the Windows formats (resources, PE headers), which are
+// all little-endian.
 using Bytes = std::vector<unsigned char>;
 
 inline void put_u8(Bytes& out, std::uint8_t value) {
@@ -39,9 +40,19 @@ inline void pad_to(Bytes& out, std::size_t alignment) {
         out.push_back(0);
 }
 
-inline void patch_u16(Bytes& out, std::size_t offset, std::uint16_t value) {
+inline void patch_u16(std::span<unsigned char> out, std::size_t offset, std::uint16_t value) {
     out[offset] = static_cast<unsigned char>(value);
     out[offset + 1] = static_cast<unsigned char>(value >> 8);
+}
+
+inline void patch_u32(std::span<unsigned char> out, std::size_t offset, std::uint32_t value) {
+    patch_u16(out, offset, static_cast<std::uint16_t>(value));
+    patch_u16(out, offset + 2, static_cast<std::uint16_t>(value >> 16));
+}
+
+inline void patch_u64(std::span<unsigned char> out, std::size_t offset, std::uint64_t value) {
+    patch_u32(out, offset, static_cast<std::uint32_t>(value));
+    patch_u32(out, offset + 4, static_cast<std::uint32_t>(value >> 32));
 }
 
 inline std::uint16_t get_u16(const unsigned char* p) {
@@ -50,4 +61,8 @@ inline std::uint16_t get_u16(const unsigned char* p) {
 
 inline std::uint32_t get_u32(const unsigned char* p) {
     return static_cast<std::uint32_t>(get_u16(p)) | static_cast<std::uint32_t>(get_u16(p + 2)) << 16;
+}
+
+inline std::uint64_t get_u64(const unsigned char* p) {
+    return static_cast<std::uint64_t>(get_u32(p)) | static_cast<std::uint64_t>(get_u32(p + 4)) << 32;
 }

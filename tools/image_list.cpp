@@ -4,13 +4,12 @@
 
 #include "payload/format.hpp"
 #include "resources/byte_writer.hpp"
-#include "tools/constants_layout.hpp"
+#include "tools/image_descriptor.hpp"
 #include "tools/pe_file.hpp"
 #include "tools/report.hpp"
 #include "tools/text.hpp"
 
 #include <algorithm>
-#include <array>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -21,21 +20,15 @@
 
 namespace {
 
-std::uint64_t get_u64(const unsigned char* p) {
-    return static_cast<std::uint64_t>(get_u32(p)) | static_cast<std::uint64_t>(get_u32(p + 4)) << 32;
-}
-
-struct SectionBytes {
-    const unsigned char* data;
-    std::size_t size;
-};
-
-std::u16string read_text(SectionBytes section, std::uint64_t offset, const char* what) {
+// A text of the image at an RVA: UTF-16 up to its NUL, inside one section's file bytes.
+std::u16string read_text(std::span<const unsigned char> image, const PeImage& pe, std::uint32_t rva,
+                         const char* what) {
+    std::span<const unsigned char> bytes = pe_bytes_from(image, pe, rva);
     std::u16string text;
-    for (std::uint64_t at = offset;; at += 2) {
-        if (offset % 2 != 0 || at + 2 > section.size)
-            throw ToolError(std::string("the image's ") + what + " runs past its section");
-        char16_t unit = get_u16(section.data + at);
+    for (std::size_t at = 0;; at += 2) {
+        if (rva % 2 != 0 || at + 2 > bytes.size())
+            throw ToolError(std::string("the image's ") + what + " lies outside its sections");
+        char16_t unit = get_u16(bytes.data() + at);
         if (unit == 0)
             return text;
         text += unit;
@@ -123,44 +116,28 @@ void check_trailer(const std::vector<unsigned char>& block, std::size_t frame_si
 
 } // namespace
 
-std::optional<ImageConstants> find_constants_in_section(const unsigned char* data, std::size_t size) {
-    SectionBytes bytes{data, size};
-    for (std::size_t at = 0; at + constants_index_size <= bytes.size; at += constants_index_alignment) {
-        if (std::memcmp(bytes.data + at, constants_index_tag.data(), constants_index_tag.size()) != 0)
-            continue;
-        std::array<std::uint64_t, constants_index_slots> offsets;
-        for (std::size_t slot = 0; slot < constants_index_slots; ++slot) {
-            offsets[slot] = at + get_u64(bytes.data + at + constants_index_tag.size() + slot * 8);
-            if (offsets[slot] >= bytes.size)
-                throw ToolError("the image's constants index points past its section");
-        }
-        ImageConstants constants;
-        constants.path_template = read_text(bytes, offsets[index_path_template], "path template");
-        constants.company_name = read_text(bytes, offsets[index_company_name], "company name");
-        constants.product_name = read_text(bytes, offsets[index_product_name], "product name");
-        constants.version_string = read_text(bytes, offsets[index_version_string], "version string");
-        if (offsets[index_attached_data_length] + 8 > bytes.size)
-            throw ToolError("the image's attached data length runs past its section");
-        std::uint64_t length = get_u64(bytes.data + offsets[index_attached_data_length]);
-        std::uint64_t start = offsets[index_attached_data];
-        if (length > bytes.size - start)
-            throw ToolError("the image's attached data runs past its section");
-        constants.attached_data.assign(bytes.data + start, bytes.data + start + length);
-        return constants;
-    }
-    return std::nullopt;
-}
-
-ImageConstants read_image_constants(const std::vector<unsigned char>& image) {
+ImageConstants read_image_constants(std::span<const unsigned char> image) {
     PeImage pe = parse_pe_image(image);
-    for (const PeSection& section : pe.sections) {
-        if (section.name != ".rdata")
-            continue;
-        if (std::optional<ImageConstants> constants =
-                find_constants_in_section(image.data() + section.raw_pointer, section.raw_size))
-            return std::move(*constants);
-    }
-    throw ToolError("no talvik build constants in this image (is it made by talvik pack?)");
+    std::vector<std::size_t> descriptors = find_image_descriptors(image, pe);
+    if (descriptors.empty())
+        throw ToolError("no talvik build constants in this image (is it made by talvik pack?)");
+    DescriptorFields fields = read_descriptor(image, descriptors.front());
+    if (fields.descriptor_size == 0)
+        throw ToolError("this is a bare launcher stub: it holds no build constants");
+    if (fields.descriptor_size < sizeof(ImageDescriptor))
+        throw ToolError("the image's descriptor is too short (" + std::to_string(fields.descriptor_size) +
+                        " bytes)");
+    ImageConstants constants;
+    constants.path_template = read_text(image, pe, fields.path_template, "path template");
+    constants.company_name = read_text(image, pe, fields.company_name, "company name");
+    constants.product_name = read_text(image, pe, fields.product_name, "product name");
+    constants.version_string = read_text(image, pe, fields.version_string, "version string");
+    std::span<const unsigned char> bytes = pe_bytes_from(image, pe, fields.attached_data);
+    if (fields.attached_data_length > bytes.size())
+        throw ToolError("the image's attached data lies outside its sections");
+    bytes = bytes.first(static_cast<std::size_t>(fields.attached_data_length));
+    constants.attached_data.assign(bytes.begin(), bytes.end());
+    return constants;
 }
 
 std::vector<ListedEntry> list_attached_data(const std::vector<unsigned char>& block) {

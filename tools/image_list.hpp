@@ -2,12 +2,12 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <optional>
 #include <ostream>
+#include <span>
 #include <string>
 #include <vector>
 
-// The build constants of an image, found through the index of constants_layout.hpp.
+// The build constants of an image, found through its descriptor.
 struct ImageConstants {
     std::u16string path_template;
     std::u16string company_name;
@@ -16,12 +16,9 @@ struct ImageConstants {
     std::vector<unsigned char> attached_data;
 };
 
-// The constants behind the first index in one section's bytes (.rdata of an image or of
-// the constants object); nothing when there is no index, ToolError when it is broken.
-std::optional<ImageConstants> find_constants_in_section(const unsigned char* data, std::size_t size);
-
-// Throws ToolError when the file is no PE image or holds no consistent index.
-ImageConstants read_image_constants(const std::vector<unsigned char>& image);
+// Throws ToolError when the bytes are no PE image or hold no filled-in descriptor whose
+// texts and attached data lie inside the image's sections.
+ImageConstants read_image_constants(std::span<const unsigned char> image);
 
 struct ListedEntry {
     std::u16string name;

@@ -6,21 +6,21 @@
 #include "resources/icon_group.hpp"
 #include "resources/image_resources.hpp"
 #include "tools/app_folder.hpp"
-#include "tools/constants_writer.hpp"
-#include "tools/image_link.hpp"
+#include "tools/embedded_stub.hpp"
 #include "tools/image_metadata.hpp"
+#include "tools/image_writer.hpp"
 #include "tools/pe_file.hpp"
+#include "tools/pending_output.hpp"
 #include "tools/progress.hpp"
 #include "tools/report.hpp"
-#include "tools/temp_files.hpp"
 #include "tools/template_check.hpp"
 #include "tools/text.hpp"
 
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <unistd.h>
+#include <zstd.h>
 
 namespace fs = std::filesystem;
 
@@ -29,6 +29,8 @@ namespace {
 // The launcher joins the target directory and an entry name in a 4096-unit buffer.
 constexpr std::size_t max_entry_path_units = 4095;
 constexpr std::size_t min_attached_data_size = 3;
+// Pieces in which a ready attached data block is copied into the image.
+constexpr std::size_t copy_piece_size = std::size_t{1} << 20;
 
 std::vector<Bytes> icon_images(const std::vector<fs::path>& icons) {
     if (icons.empty())
@@ -68,13 +70,6 @@ void warn_about_long_paths(const std::vector<AppFile>& files, std::size_t templa
             std::to_string(template_length) + " units; the longest: " + utf16_to_utf8(longest->name));
 }
 
-struct PackedData {
-    fs::path file;
-    std::uint64_t size = 0;
-    std::size_t files = 0;
-    std::uint64_t input_bytes = 0;
-};
-
 std::vector<AppFile> app_folder_entries(const PackOptions& options, std::size_t template_length) {
     std::vector<AppFile> files = scan_app_folder(*options.app_dir, options.exe);
     if (!has_pe_signature(files.front().file))
@@ -84,84 +79,99 @@ std::vector<AppFile> app_folder_entries(const PackOptions& options, std::size_t 
     return files;
 }
 
-PackedData compress_app_folder(const PackOptions& options, const std::vector<AppFile>& files,
-                               const fs::path& work_dir) {
-    PackedData packed;
-    std::vector<PayloadSource> sources;
-    for (const AppFile& file : files) {
-        sources.push_back({file.name, file.file, {}});
-        packed.input_bytes += file.size;
-    }
-    packed.files = files.size();
-
-    CompressionSettings settings;
-    settings.level = options.level.value_or(default_compression_level);
-    settings.window_log = options.window_log.value_or(0);
-    ProgressLine progress(!options.quiet && isatty(STDERR_FILENO), files.size(), packed.input_bytes);
-    std::vector<unsigned char> attached;
-    try {
-        attached = build_attached_data(
-            sources, settings, [&](std::size_t done, std::uint64_t bytes) { progress.update(done, bytes); });
-    } catch (...) {
-        progress.finish();
-        throw;
-    }
-    progress.finish();
-
-    packed.file = work_dir / work_file::attached_data;
-    packed.size = attached.size();
-    std::ofstream out(packed.file, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(attached.data()), static_cast<std::streamsize>(attached.size()));
-    if (!out.flush())
-        throw ToolError("cannot write " + packed.file.string());
-    return packed;
+// The compressed size is known only at the end; when even zstd's worst case fits, the
+// image surely does, and otherwise the user learns now that the pack may stop part-way.
+void warn_when_it_may_not_fit(const std::vector<PayloadSource>& sources, const ImagePlan& plan) {
+    std::uint64_t stream_size = entry_stream_size(sources);
+    std::uint64_t worst_case = ZSTD_COMPRESSBOUND(stream_size) + 64;
+    if (worst_case > plan.max_attached_data_length)
+        print_warning("the app folder's " + std::to_string(stream_size) + " bytes must compress to at most " +
+                      std::to_string(plan.max_attached_data_length) +
+                      " bytes to fit in a launcher image; packing stops if they do not");
 }
 
-PackedData given_attached_data(const fs::path& file) {
+struct PackedData {
+    std::uint64_t size = 0;
+    std::size_t files = 0;
+    std::uint64_t input_bytes = 0;
+};
+
+std::uint64_t given_attached_data_size(const fs::path& file) {
     std::error_code error;
     if (!fs::is_regular_file(file, error))
         throw ToolError("the attached data " + file.string() + " is no readable file");
-    PackedData packed;
-    packed.file = fs::absolute(file);
-    packed.size = fs::file_size(file, error);
+    std::uint64_t size = fs::file_size(file, error);
     if (error)
         throw ToolError("cannot read the attached data " + file.string() + ": " + error.message());
-    if (packed.size < min_attached_data_size)
+    if (size < min_attached_data_size)
         throw ToolError("the attached data " + file.string() + " is shorter than its 3-byte header");
-    return packed;
+    return size;
+}
+
+void copy_attached_data(const fs::path& file, const AttachedDataSink& sink) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        throw ToolError("cannot read the attached data " + file.string());
+    std::vector<unsigned char> piece(copy_piece_size);
+    while (in) {
+        in.read(reinterpret_cast<char*>(piece.data()), static_cast<std::streamsize>(piece.size()));
+        sink(piece.data(), static_cast<std::size_t>(in.gcount()));
+    }
+    if (!in.eof())
+        throw ToolError("cannot read the attached data " + file.string());
 }
 
 } // namespace
 
 void run_pack(const PackOptions& options) {
     auto started = std::chrono::steady_clock::now();
+    CheckedStub stub = checked_embedded_stub();
     ImageMetadata metadata = resolve_image_metadata(options, default_product(options));
     TemplateCheck check =
         check_path_template(metadata.path_template, {metadata.company, metadata.product, metadata.version});
     for (const std::string& warning : check.warnings)
         print_warning(warning);
-    std::vector<Bytes> icons = icon_images(options.icons);
+    ImagePlan plan =
+        plan_image(stub, {metadata.path_template, metadata.company, metadata.product, metadata.version},
+                   image_resource_entries(icon_images(options.icons), metadata.version_texts));
+    PackedData packed;
+    if (options.attached_data)
+        check_attached_data_fits(plan, given_attached_data_size(*options.attached_data));
 
     install_interrupt_cleanup();
     PendingOutput output(options.output);
     // Everything the user can mend is checked before the long work starts.
-    std::vector<AppFile> files;
-    PackedData packed;
-    if (options.attached_data)
-        packed = given_attached_data(*options.attached_data);
-    else
-        files = app_folder_entries(options, check.estimated_length);
-    fs::path lib_dir = find_lib_dir(options.lib_dir);
-    MingwTools tools = find_mingw_tools();
-
-    TempFolder work;
-    if (!options.attached_data)
-        packed = compress_app_folder(options, files, work.path());
-
-    BuildConstants constants{metadata.path_template, metadata.company, metadata.product, metadata.version,
-                             packed.file};
-    link_image(tools, lib_dir, write_constants_assembly(constants),
-               write_image_resources(icons, metadata.version_texts), work.path(), output.temporary_path());
+    AttachedDataWriter write_attached;
+    std::vector<PayloadSource> sources;
+    if (options.attached_data) {
+        write_attached = [&](const AttachedDataSink& sink) {
+            copy_attached_data(*options.attached_data, sink);
+        };
+    } else {
+        std::vector<AppFile> files = app_folder_entries(options, check.estimated_length);
+        for (const AppFile& file : files) {
+            sources.push_back({file.name, file.file, {}});
+            packed.input_bytes += file.size;
+        }
+        packed.files = files.size();
+        warn_when_it_may_not_fit(sources, plan);
+        write_attached = [&](const AttachedDataSink& sink) {
+            CompressionSettings settings;
+            settings.level = options.level.value_or(default_compression_level);
+            settings.window_log = options.window_log.value_or(0);
+            ProgressLine progress(!options.quiet && isatty(STDERR_FILENO), packed.files, packed.input_bytes);
+            try {
+                write_attached_data(sources, settings, sink, [&](std::size_t done, std::uint64_t bytes) {
+                    progress.update(done, bytes);
+                });
+            } catch (...) {
+                progress.finish();
+                throw;
+            }
+            progress.finish();
+        };
+    }
+    packed.size = write_image(plan, output.temporary_path(), write_attached).attached_data_length;
     output.commit();
 
     if (options.quiet)

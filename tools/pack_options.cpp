@@ -104,8 +104,6 @@ PackOptions parse_pack_options(const std::vector<std::string>& args) {
             options.window_log = parse_number(name, value(), min_window_log, max_window_log);
         } else if (name == "--attached-data") {
             set_once(options.attached_data, name, value());
-        } else if (name == "--lib-dir") {
-            set_once(options.lib_dir, name, value());
         } else {
             throw ToolError("unknown option " + name + " (see talvik pack --help)");
         }

@@ -21,7 +21,6 @@ struct PackOptions {
     std::optional<int> level;
     std::optional<int> window_log;
     std::optional<std::filesystem::path> attached_data;
-    std::optional<std::filesystem::path> lib_dir;
     bool quiet = false;
 };
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@ struct PeSection {
     std::uint32_t virtual_size = 0;
     std::uint32_t raw_pointer = 0;
     std::uint32_t raw_size = 0;
+    std::uint32_t characteristics = 0;
 };
 
 struct PeDataDirectory {
@@ -18,14 +20,23 @@ struct PeDataDirectory {
     std::uint32_t size = 0;
 };
 
-// What talvik reads of a PE image: the header fields it checks and the section table.
+// What talvik reads of a PE image: the header fields it checks or rewrites, where the
+// headers lie in the file, and the section table.
 struct PeImage {
+    std::size_t pe_offset = 0;       // of the "PE\0\0" signature
+    std::size_t optional_offset = 0; // of the optional header
+    std::size_t section_table_offset = 0;
     std::uint16_t machine = 0;
     std::uint16_t characteristics = 0;
     std::uint16_t optional_magic = 0; // 0x20B for PE32+
+    std::uint32_t size_of_initialized_data = 0;
+    std::uint32_t section_alignment = 0;
+    std::uint32_t file_alignment = 0;
+    std::uint32_t size_of_image = 0;
+    std::uint32_t size_of_headers = 0;
+    std::uint32_t checksum = 0;
     std::uint16_t subsystem = 0;
     std::uint16_t dll_characteristics = 0;
-    std::uint32_t checksum = 0;
     std::uint64_t stack_reserve = 0;
     std::uint64_t stack_commit = 0;
     std::uint64_t heap_reserve = 0;
@@ -35,14 +46,29 @@ struct PeImage {
 };
 
 constexpr std::uint16_t pe32_plus_magic = 0x20B;
+constexpr std::uint16_t machine_amd64 = 0x8664;
 constexpr std::size_t resource_directory_index = 2;
+constexpr std::size_t certificate_directory_index = 4;
+constexpr std::size_t section_header_size = 40;
+
+// Offsets of the fields talvik rewrites, from the start of a PE32+ optional header, and of
+// a section header's fields from the start of that header.
+namespace pe_field {
+constexpr std::size_t size_of_initialized_data = 8;
+constexpr std::size_t size_of_image = 56;
+constexpr std::size_t checksum = 64;
+constexpr std::size_t data_directories = 112;
+constexpr std::size_t number_of_sections = 2; // from the COFF header, after the signature
+} // namespace pe_field
 
 // Parses the headers and the section table; throws ToolError when the bytes are no PE
 // image or a table reaches past their end.
-PeImage parse_pe_image(const std::vector<unsigned char>& file);
+PeImage parse_pe_image(std::span<const unsigned char> file);
 
-// The file offset of a virtual address inside a section's raw data, or SIZE_MAX.
-std::size_t pe_file_offset(const PeImage& image, std::uint32_t virtual_address);
+// The file bytes from a virtual address to the end of its section's raw data; empty when
+// no section holds the address.
+std::span<const unsigned char> pe_bytes_from(std::span<const unsigned char> file, const PeImage& image,
+                                             std::uint32_t virtual_address);
 
 // "MZ" at the start and "PE\0\0" where the DOS header's e_lfanew points: how the
 // first entry is known to be a Windows executable.

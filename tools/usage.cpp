@@ -40,8 +40,6 @@ starts the first entry, the application's executable.
   --level 1..22          zstd compression level; default: 19
   --window-log 10..27    zstd window; default: the smallest covering all the data
   --attached-data FILE   build around a ready attached-data block instead of APP_DIR
-  --lib-dir DIR          the Windows build folder holding image-link.rsp; default:
-                         $TALVIK_LIB_DIR, else the folder talvik was built with
   -q, --quiet            no summary line
   -h, --help             this text
 
@@ -56,6 +54,7 @@ A name that may not fit the launcher's 4095-unit path limit is warned about, tak
 {CACHE_DIR} as C:\Users\<20 characters>\AppData\Local (43 units), {HOME} as 29, {TEMP}
 as 48 and {PROGRAM}, {PROGRAM_BASE} and {PROGRAM_DIR} as 100 units.
 
-Tools: x86_64-w64-mingw32-gcc and x86_64-w64-mingw32-g++ from PATH, or as named by
-TALVIK_MINGW_GCC and TALVIK_MINGW_GXX.
+The image is written from the launcher stub built into talvik: no compiler, linker or
+other program is needed. Its attached data must stay below about 2 GiB, the most a PE
+image is known to load with; talvik stops, writing nothing, when it does not.
 )";

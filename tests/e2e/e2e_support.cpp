@@ -107,19 +107,23 @@ int run_process(const std::vector<std::string>& arguments, const fs::path& cwd,
 
 } // namespace
 
-int run_talvik(const std::vector<std::string>& arguments, std::string* output) {
+int run_command(const std::vector<std::string>& arguments, const fs::path& cwd, std::string* output) {
     fs::path dir = fs::path(TALVIK_E2E_WORK_DIR);
     fs::create_directories(dir);
-    fs::path out = dir / ("talvik-" + std::to_string(getpid()) + ".out");
-    std::vector<std::string> command{TALVIK_TOOL};
-    command.insert(command.end(), arguments.begin(), arguments.end());
-    command.push_back("--quiet");
-    int status = run_process(command, {}, {}, out, out);
+    fs::path out = dir / ("command-" + std::to_string(getpid()) + ".out");
+    int status = run_process(arguments, cwd, {}, out, out);
     if (output != nullptr) {
         *output = read_file(out);
     }
     fs::remove(out);
     return status;
+}
+
+int run_talvik(const std::vector<std::string>& arguments, std::string* output) {
+    std::vector<std::string> command{TALVIK_TOOL};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    command.push_back("--quiet");
+    return run_command(command, {}, output);
 }
 
 Outcome run_windows(const fs::path& cwd, const std::string& command_line,

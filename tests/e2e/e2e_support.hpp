@@ -43,6 +43,11 @@ std::string windows_path(const std::filesystem::path& path);
 // Runs `talvik ARGS`, returning its exit status; output goes to *output when given.
 int run_talvik(const std::vector<std::string>& arguments, std::string* output = nullptr);
 
+// Runs a host program (given by its full path) in folder cwd, returning its exit status;
+// its standard output and error go to *output when given.
+int run_command(const std::vector<std::string>& arguments, const std::filesystem::path& cwd,
+                std::string* output = nullptr);
+
 // Runs COMMAND_LINE (a Windows command line) in folder cwd through runner.exe.
 Outcome run_windows(const std::filesystem::path& cwd, const std::string& command_line,
                     const EnvironmentChanges& environment = {});

@@ -211,6 +211,55 @@ TEST_F(LauncherImage, ChildExitCodesPassThroughBitForBit) {
     }
 }
 
+TEST_F(LauncherImage, SignedImageRunsTheSameAndVerifies) {
+    pack({"--company", "Fernwick Studio", "--product", "Orrin Deck", "--version", "1.20.0.0"});
+    // A self-signed code-signing certificate of the test's own, which also serves as the CA.
+    std::string output;
+    ASSERT_EQ(run_command({"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+                           "key.pem", "-out", "cert.pem", "-days", "2", "-subj", "/CN=Talvik test signer",
+                           "-addext", "extendedKeyUsage=codeSigning"},
+                          work, &output),
+              0)
+        << output;
+    ASSERT_EQ(run_command({"/usr/bin/osslsigncode", "sign", "-certs", "cert.pem", "-key", "key.pem", "-n",
+                           "Orrin Deck", "-in", "Launcher.exe", "-out", "Signed.exe"},
+                          work, &output),
+              0)
+        << output;
+    EXPECT_EQ(run_command({"/usr/bin/osslsigncode", "verify", "-CAfile", "cert.pem", "-in", "Signed.exe"},
+                          work, &output),
+              0)
+        << output;
+    EXPECT_NE(output.find("Signature verification: ok"), std::string::npos) << output;
+
+    // The attached data lies inside the signed range: a changed byte in it breaks the signature.
+    std::string signed_image = read_file(work / "Signed.exe");
+    std::string tampered = signed_image;
+    size_t attached = signed_image.find(std::string("KAY\x28\xB5\x2F\xFD", 7));
+    ASSERT_NE(attached, std::string::npos);
+    tampered[attached + 100] ^= 1;
+    write_file(work / "Tampered.exe", tampered);
+    EXPECT_NE(run_command({"/usr/bin/osslsigncode", "verify", "-CAfile", "cert.pem", "-in", "Tampered.exe"},
+                          work, &output),
+              0)
+        << output;
+
+    Outcome unsigned_run = run("a \"b c\" --exit 7");
+    Outcome signed_run = run_windows(work, "Signed.exe a \"b c\" --exit 7");
+    ASSERT_EQ(signed_run.exit_code, 7u) << signed_run.err;
+    ASSERT_EQ(unsigned_run.exit_code, 7u) << unsigned_run.err;
+    ProbeReport unsigned_report = parse_probe_report(unsigned_run.out);
+    ProbeReport signed_report = parse_probe_report(signed_run.out);
+    ASSERT_TRUE(signed_report.complete) << signed_run.out;
+    EXPECT_EQ(std::vector<std::string>(signed_report.argv.begin() + 1, signed_report.argv.end()),
+              std::vector<std::string>(unsigned_report.argv.begin() + 1, unsigned_report.argv.end()));
+    EXPECT_EQ(signed_report.fields["module"], unsigned_report.fields["module"]) << "the same tree";
+    EXPECT_EQ(signed_report.variables["TALVIK_ONEFILE_DIRECTORY"],
+              unsigned_report.variables["TALVIK_ONEFILE_DIRECTORY"]);
+    EXPECT_EQ(signed_run.err, "");
+    EXPECT_EQ(run_command({TALVIK_TOOL, "list", "Signed.exe"}, work, &output), 0) << output;
+}
+
 // A ready block of attached data, built into an image with --attached-data.
 class AttachedDataImage : public LauncherImage {
   protected:
@@ -256,6 +305,15 @@ TEST_F(AttachedDataImage, BadHeaderStopsBeforeAnythingIsUnpacked) {
     EXPECT_EQ(outcome.out, "Error, couldn't find attached data header.\r\n");
     EXPECT_EQ(outcome.err, "");
     EXPECT_FALSE(fs::exists(target));
+}
+
+TEST_F(AttachedDataImage, BareStubReportsTheMissingAttachedData) {
+    // The stub as built has an empty descriptor: no constants and no attached data.
+    fs::copy_file(win_build_dir() / "talvik-stub.exe", image());
+    Outcome outcome = run();
+    EXPECT_EQ(outcome.exit_code, 2u);
+    EXPECT_EQ(outcome.out, "Error, couldn't find attached data header.\r\n");
+    EXPECT_EQ(outcome.err, "");
 }
 
 TEST_F(AttachedDataImage, StreamWithOnlyTheEndMarkerGivesTheLaunchMessage) {

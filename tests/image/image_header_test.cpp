@@ -1,7 +1,9 @@
-// The linked launcher image: header settings and import table, read back with objdump.
+// The launcher's images, read back with objdump: the bare stub as linked, and an image that
+// talvik pack writes from it, which must keep every setting of the stub.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -12,7 +14,9 @@
 
 namespace {
 
-const std::filesystem::path stub_path = std::filesystem::path(TALVIK_WIN_BUILD_DIR) / "talvik-stub.exe";
+namespace fs = std::filesystem;
+
+const fs::path stub_path = fs::path(TALVIK_WIN_BUILD_DIR) / "talvik-stub.exe";
 
 std::string run_capture(const std::string& command) {
     std::string output;
@@ -48,20 +52,65 @@ unsigned long long hex(const std::string& text) {
     return std::stoull(text.substr(0, text.find_first_of(" \t")), nullptr, 16);
 }
 
-class StubImage : public ::testing::Test {
+// A packed image around a tiny application, made once in a folder of its own.
+class PackedImageFile {
+  public:
+    static const fs::path& path() {
+        static PackedImageFile packed;
+        return packed.image_;
+    }
+    ~PackedImageFile() {
+        std::error_code ignored;
+        fs::remove_all(folder_, ignored);
+    }
+
+  private:
+    PackedImageFile() {
+        std::string pattern = (fs::temp_directory_path() / "talvik-image-test-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) {
+            return;
+        }
+        folder_ = pattern;
+        fs::create_directories(folder_ / "app");
+        fs::copy_file(stub_path, folder_ / "app" / "app.exe");
+        std::ofstream(folder_ / "app" / "data.txt") << std::string(300000, 'd');
+        image_ = folder_ / "packed.exe";
+        std::ostringstream command;
+        command << "'" << TALVIK_TOOL << "' pack '" << (folder_ / "app").string() << "' -o '"
+                << image_.string() << "' --quiet";
+        if (std::system(command.str().c_str()) != 0) {
+            image_.clear();
+        }
+    }
+    fs::path folder_;
+    fs::path image_;
+};
+
+enum class ImageKind { stub, packed };
+
+// Every check holds for both images.
+class LauncherImage : public ::testing::TestWithParam<ImageKind> {
   protected:
     void SetUp() override {
-        if (!std::filesystem::exists(stub_path)) {
+        if (!fs::exists(stub_path)) {
             GTEST_SKIP() << "no stub image at " << stub_path;
         }
-        dump = run_capture("x86_64-w64-mingw32-objdump -p '" + stub_path.string() + "'");
+        path = GetParam() == ImageKind::stub ? stub_path : PackedImageFile::path();
+        ASSERT_FALSE(path.empty()) << "talvik pack failed";
+        dump = run_capture("x86_64-w64-mingw32-objdump -p '" + path.string() + "'");
         fields = header_fields(dump);
     }
+    fs::path path;
     std::string dump;
     std::map<std::string, std::string> fields;
 };
 
-TEST_F(StubImage, HeaderSettings) {
+INSTANTIATE_TEST_SUITE_P(Images, LauncherImage, ::testing::Values(ImageKind::stub, ImageKind::packed),
+                         [](const ::testing::TestParamInfo<ImageKind>& info) {
+                             return info.param == ImageKind::stub ? "Stub" : "Packed";
+                         });
+
+TEST_P(LauncherImage, HeaderSettings) {
     EXPECT_NE(dump.find("file format pei-x86-64"), std::string::npos);
     EXPECT_EQ(fields["Magic"].substr(0, 4), "020b");
     EXPECT_EQ(hex(fields["Subsystem"]), 3u) << "console";
@@ -85,7 +134,7 @@ TEST_F(StubImage, HeaderSettings) {
     EXPECT_TRUE(dll_characteristics & 0x8000) << "terminal server aware";
 }
 
-TEST_F(StubImage, NoTimestampExportsOrDebugInformation) {
+TEST_P(LauncherImage, NoTimestampExportsOrDebugInformation) {
     // objdump shows a zero timestamp as the epoch.
     EXPECT_NE(fields["Time/Date"].find("1970"), std::string::npos) << fields["Time/Date"];
     EXPECT_NE(dump.find("Entry 0 0000000000000000 00000000 Export Directory"), std::string::npos);
@@ -93,7 +142,7 @@ TEST_F(StubImage, NoTimestampExportsOrDebugInformation) {
     EXPECT_EQ(dump.find("There is an export table"), std::string::npos);
 }
 
-TEST_F(StubImage, ImportsOnlyKernel32AndTwoShell32Functions) {
+TEST_P(LauncherImage, ImportsOnlyKernel32AndTwoShell32Functions) {
     std::set<std::string> dlls;
     std::map<std::string, std::set<std::string>> functions;
     std::istringstream lines(dump);
@@ -115,15 +164,69 @@ TEST_F(StubImage, ImportsOnlyKernel32AndTwoShell32Functions) {
     EXPECT_FALSE(functions["KERNEL32.dll"].empty());
 }
 
-TEST_F(StubImage, StaysWithinItsSizeBudget) {
+TEST_P(LauncherImage, StaysWithinItsSizeBudget) {
     // Every packed image carries the stub, so its size is budgeted like a library's: the
     // decoder's size options and the buffers' place in .bss (250 KB that must not become
-    // file bytes) keep it at about 79 KB.
-    EXPECT_LE(std::filesystem::file_size(stub_path), 96u * 1024);
+    // file bytes) keep it at about 79 KB; with its constants, resources and alignment a
+    // packed image less its attached data stays within the same budget.
+    std::uintmax_t size = fs::file_size(path);
+    if (GetParam() == ImageKind::packed) {
+        std::ostringstream command;
+        command << "'" << TALVIK_TOOL << "' list '" << path.string() << "'";
+        std::string list = run_capture(command.str());
+        std::smatch match;
+        ASSERT_TRUE(std::regex_search(list, match, std::regex(R"(attached  (\d+) bytes)"))) << list;
+        size -= std::stoull(match[1]);
+    }
+    EXPECT_LE(size, 96u * 1024);
 }
 
-TEST_F(StubImage, EndsWithItsLastSection) {
-    std::string sections = run_capture("x86_64-w64-mingw32-objdump -h '" + stub_path.string() + "'");
+TEST_P(LauncherImage, ResourcesAsObjdumpReadsThem) {
+    // Another reader of the resource directory: entries by level (type, name, language, told
+    // apart by objdump's indentation) and leaves that lie inside the directory's range.
+    const std::regex directory_entry(R"(^Entry 2 ([0-9a-f]+) ([0-9a-f]+) Resource Directory)");
+    std::smatch match;
+    std::istringstream lines(dump);
+    std::string line;
+    unsigned long long start = 0, size = 0;
+    while (std::getline(lines, line)) {
+        if (std::regex_search(line, match, directory_entry)) {
+            start = std::stoull(match[1], nullptr, 16);
+            size = std::stoull(match[2], nullptr, 16);
+        }
+    }
+    if (GetParam() == ImageKind::stub) {
+        EXPECT_EQ(size, 0u) << "the stub carries no resources";
+        return;
+    }
+    ASSERT_GT(size, 0u);
+    const std::regex entry(R"(^[0-9a-f]+( +)Entry: ID: (?:0x)?([0-9a-f]+), Value)");
+    const std::regex leaf(R"(Leaf: Addr: 0x([0-9a-f]+), Size: 0x([0-9a-f]+))");
+    std::map<size_t, std::vector<unsigned long>> ids_by_indent;
+    int leaves = 0;
+    std::istringstream again(dump);
+    while (std::getline(again, line)) {
+        if (std::regex_search(line, match, entry)) {
+            ids_by_indent[match[1].length()].push_back(std::stoul(match[2], nullptr, 16));
+        } else if (std::regex_search(line, match, leaf)) {
+            ++leaves;
+            unsigned long long address = std::stoull(match[1], nullptr, 16);
+            EXPECT_GE(address, start);
+            EXPECT_LE(address + std::stoull(match[2], nullptr, 16), start + size);
+        }
+    }
+    ASSERT_EQ(ids_by_indent.size(), 3u) << dump;
+    auto level = ids_by_indent.begin();
+    EXPECT_EQ(level->second, (std::vector<unsigned long>{3, 14, 16, 24})) << "icon, group, version, manifest";
+    ++level;
+    EXPECT_EQ(level->second, (std::vector<unsigned long>{1, 2, 3, 4, 5, 6, 7, 1, 1, 1}));
+    ++level;
+    EXPECT_EQ(level->second, std::vector<unsigned long>(10, 0)) << "the neutral language";
+    EXPECT_EQ(leaves, 10);
+}
+
+TEST_P(LauncherImage, EndsWithItsLastSection) {
+    std::string sections = run_capture("x86_64-w64-mingw32-objdump -h '" + path.string() + "'");
     // Columns: Idx Name Size VMA LMA File-off Algn
     const std::regex section_line(
         R"(^\s*\d+\s+\S+\s+([0-9a-f]+)\s+[0-9a-f]+\s+[0-9a-f]+\s+([0-9a-f]+)\s+2\*\*\d+$)");
@@ -142,7 +245,7 @@ TEST_F(StubImage, EndsWithItsLastSection) {
             end = std::max(end, offset + ((size + 511) / 512) * 512);
         }
     }
-    EXPECT_EQ(std::filesystem::file_size(stub_path), end);
+    EXPECT_EQ(fs::file_size(path), end);
 }
 
 } // namespace

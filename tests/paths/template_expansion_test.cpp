@@ -119,7 +119,7 @@ TEST(ShellFolderTokens, StripTrailingBackslashes) {
 
 TEST(ShellFolderTokens, BuildTemplateGivesTargetDirectory) {
     std::wstring cache = shell_folder_without_trailing_backslashes(shell_folder_local_appdata);
-    EXPECT_EQ(expanded(talvik_path_template), cache + L"\\FernwickStudio\\Orrin-Deck\\1.20");
+    EXPECT_EQ(expanded(talvik_path_template()), cache + L"\\FernwickStudio\\Orrin-Deck\\1.20");
 }
 
 std::wstring system_temporary_path() {

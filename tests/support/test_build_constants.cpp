@@ -2,12 +2,34 @@
 // data holding an entry stream with only its end marker (one raw-block zstd frame).
 #include "launcher/build_constants.hpp"
 
-extern "C" {
-const wchar_t talvik_path_template[] = L"{CACHE_DIR}\\FernwickStudio\\Orrin-Deck\\1.20";
-const wchar_t talvik_company_name[] = L"Fernwick Studio";
-const wchar_t talvik_product_name[] = L"Orrin Deck";
-const wchar_t talvik_version_string[] = L"1.20.0.0";
-const unsigned char talvik_attached_data[] = {'K',  'A',  'Y',  0x28, 0xB5, 0x2F, 0xFD, 0x20, 0x02, 0x11, 0x00, 0x00,
-                                              0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
-const uint64_t talvik_attached_data_length = sizeof talvik_attached_data;
+namespace {
+
+const unsigned char attached_data[] = {'K',  'A',  'Y',  0x28, 0xB5, 0x2F, 0xFD, 0x20,
+                                       0x02, 0x11, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                       0x10, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+
+} // namespace
+
+const wchar_t* talvik_path_template() {
+    return L"{CACHE_DIR}\\FernwickStudio\\Orrin-Deck\\1.20";
+}
+
+const wchar_t* talvik_company_name() {
+    return L"Fernwick Studio";
+}
+
+const wchar_t* talvik_product_name() {
+    return L"Orrin Deck";
+}
+
+const wchar_t* talvik_version_string() {
+    return L"1.20.0.0";
+}
+
+const unsigned char* talvik_attached_data() {
+    return attached_data;
+}
+
+uint64_t talvik_attached_data_length() {
+    return sizeof attached_data;
 }

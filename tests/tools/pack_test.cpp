@@ -1,6 +1,7 @@
 // talvik as a program: help, mistakes on the command line and in the app folder, and
 // whole images made from a tiny app folder and read back.
 
+#include "launcher/image_descriptor.hpp"
 #include "payload/producer.hpp"
 #include "resources/icon_group.hpp"
 #include "resources/manifest.hpp"
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <map>
@@ -51,10 +53,12 @@ TEST(TalvikCommand, Help) {
     EXPECT_NE(top.out.find("talvik list IMAGE.exe"), std::string::npos);
     ToolResult pack = run_talvik_binary({"pack", "--help"});
     EXPECT_EQ(pack.exit_status, 0);
-    for (const char* option :
-         {"--exe", "--company", "--product", "--version", "--template", "--copyright", "--icon", "--level",
-          "--window-log", "--attached-data", "--lib-dir", "--quiet"})
+    for (const char* option : {"--exe", "--company", "--product", "--version", "--template", "--copyright",
+                               "--icon", "--level", "--window-log", "--attached-data", "--quiet"})
         EXPECT_NE(pack.out.find(option), std::string::npos) << option;
+    // Nothing of a toolchain is left in what the user reads.
+    for (const char* gone : {"--lib-dir", "TALVIK_LIB_DIR", "TALVIK_MINGW", "mingw"})
+        EXPECT_EQ(pack.out.find(gone), std::string::npos) << gone;
     ToolResult nothing = run_talvik_binary({});
     EXPECT_EQ(nothing.exit_status, 1);
     expect_one_error_line(run_talvik_binary({"frobnicate"}), "unknown command \"frobnicate\"");
@@ -89,13 +93,15 @@ TEST(TalvikCommand, MistakesLeaveNoOutput) {
     std::string escape = folder_with("escape", {{"app.exe", tiny_pe()}});
     fs::create_symlink(scratch / "good/data.txt", scratch / "escape/data.txt");
     write_file(scratch / "two-bytes", "KA");
+    // Sparse: the size is all that is read of it before it is refused.
+    write_file(scratch / "huge.bin", "KAY");
+    fs::resize_file(scratch / "huge.bin", std::uintmax_t{3} << 30);
     write_file(scratch / "icon.png", encode_png_rgba(16, 16, Bytes(16 * 16 * 4, 0)));
 
     struct Case {
         std::vector<std::string> args;
         const char* message;
     };
-    const std::string lib = "--lib-dir=" + win_build_dir.string();
     const std::string g = good.string();
     const Case cases[] = {
         {{"pack", (scratch / "missing").string(), "-o", out}, "does not exist or is no folder"},
@@ -127,15 +133,16 @@ TEST(TalvikCommand, MistakesLeaveNoOutput) {
          "shorter than its 3-byte header"},
         {{"pack", "-o", out, "--attached-data", (scratch / "absent").string()}, "is no readable file"},
         {{"pack", g, "-o", out, "--attached-data", (scratch / "two-bytes").string()}, "not both"},
-        {{"pack", g, "-o", out, "--lib-dir", (scratch / "no-lib").string()}, "no image-link.rsp"},
-        {{"pack", g, "-o", out, lib}, "cannot find /no/such/g++"},
+        {{"pack", "-o", out, "--attached-data", (scratch / "huge.bin").string()},
+         "too large for a launcher image: at most"},
+        {{"pack", g, "-o", out, "--lib-dir", (scratch / "no-lib").string()}, "unknown option --lib-dir"},
         {{"list", (scratch / "missing.exe").string()}, "cannot read"},
         {{"list", (good / "data.txt").string()}, "not a PE image"},
         {{"list", (good / "app.exe").string()}, "no talvik build constants"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
-        ToolResult result = run_talvik_binary(c.args, {"TALVIK_MINGW_GXX=/no/such/g++"});
+        ToolResult result = run_talvik_binary(c.args);
         expect_one_error_line(result, c.message);
         EXPECT_EQ(files_below(out_dir), std::vector<std::string>{});
     }
@@ -143,67 +150,55 @@ TEST(TalvikCommand, MistakesLeaveNoOutput) {
 
 namespace {
 
-// A stand-in for the mingw programs: a shell script, and a launcher build folder that
-// holds just an image-link.rsp; enough for what happens before and around the link.
-struct FakeToolchain {
-    FakeToolchain(const std::string& compiler_script) {
-        write_file(scratch / "lib/image-link.rsp", "");
-        write_file(scratch / "gcc", "#!/bin/sh\n" + compiler_script);
-        fs::permissions(scratch / "gcc", fs::perms::owner_all);
+// An app folder and an output folder in one scratch folder.
+struct SmallPack {
+    explicit SmallPack(std::size_t random_bytes = 0) {
         write_file(scratch / "app/app.exe", tiny_pe());
+        std::string noise(random_bytes, '\0');
+        std::uint64_t state = 0x9E3779B97F4A7C15u;
+        for (char& byte : noise) {
+            state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+            byte = static_cast<char>(state);
+        }
+        write_file(scratch / "app/noise.bin", noise);
         fs::create_directories(scratch / "out");
-        fs::create_directories(scratch / "tmp");
     }
     std::vector<std::string> args() const {
-        return {"pack",      (scratch / "app").string(), "-o", (scratch / "out/app.exe").string(),
-                "--lib-dir", (scratch / "lib").string()};
-    }
-    std::vector<std::string> environment() const {
-        return {"TALVIK_MINGW_GCC=" + (scratch / "gcc").string(),
-                "TALVIK_MINGW_GXX=" + (scratch / "gcc").string(), "TMPDIR=" + (scratch / "tmp").string(),
-                "FAKE_DIR=" + scratch.path().string()};
+        return {"pack", (scratch / "app").string(), "-o", (scratch / "out/app.exe").string()};
     }
     ScratchFolder scratch;
 };
 
 } // namespace
 
-TEST(TalvikCommand, FailingToolIsReported) {
-    FakeToolchain fake("echo \"constants.S:3: Error: something odd\"; exit 1\n");
-    ToolResult result = run_talvik_binary(fake.args(), fake.environment());
-    EXPECT_EQ(result.exit_status, 1);
-    std::vector<std::string> lines = lines_of(result.err);
-    ASSERT_EQ(lines.size(), 2u) << result.err;
-    EXPECT_EQ(lines[0].rfind("talvik: error: ", 0), 0u);
-    EXPECT_NE(lines[0].find("failed to assemble the build constants (exit status 1):"), std::string::npos);
-    EXPECT_EQ(lines[1], "constants.S:3: Error: something odd");
-    EXPECT_EQ(files_below(fake.scratch / "out"), std::vector<std::string>{});
-    EXPECT_EQ(files_below(fake.scratch / "tmp"), std::vector<std::string>{});
+TEST(TalvikCommand, FailingWriteIsReported) {
+    // A file size limit makes the write fail for real: EFBIG once the image passes 64 KiB,
+    // with SIGXFSZ ignored so that the write reports it instead of ending the process.
+    SmallPack small(200000);
+    std::string command = "ulimit -f 128 && trap '' XFSZ && exec \"$TALVIK\"";
+    for (const std::string& arg : small.args())
+        command += " '" + arg + "'";
+    ToolResult result = run_shell(command + " --level 1");
+    expect_one_error_line(result, "cannot write " + (small.scratch / "out").string());
+    EXPECT_NE(result.err.find("File too large"), std::string::npos) << result.err;
+    EXPECT_EQ(files_below(small.scratch / "out"), std::vector<std::string>{});
 }
 
 TEST(TalvikCommand, InterruptLeavesNothingBehind) {
-    // The fake compiler tells its process id and then waits, so talvik is mid-way.
-    FakeToolchain fake("echo $$ > \"$FAKE_DIR/compiler.pid.part\"\n"
-                       "mv \"$FAKE_DIR/compiler.pid.part\" \"$FAKE_DIR/compiler.pid\"\n"
-                       "exec sleep 600\n");
+    // 48 MB that do not compress keep talvik busy for many seconds at level 19; the signal
+    // comes once the pending output has appeared.
+    SmallPack small(48 << 20);
     ScratchFolder capture;
-    RunningTool tool = start_talvik_binary(fake.args(), fake.environment(), capture.path());
+    RunningTool tool = start_talvik_binary(small.args(), {}, capture.path());
     // Bounded, so that a talvik that never gets that far fails the test instead of hanging it.
-    for (int tries = 0; tries < 6000 && !fs::exists(fake.scratch / "compiler.pid"); ++tries)
-        usleep(10000);
-    if (!fs::exists(fake.scratch / "compiler.pid")) {
-        kill(tool.pid, SIGKILL);
-        FAIL() << "talvik never ran the compiler: " << wait_for(tool).err;
-    }
-    EXPECT_FALSE(files_below(fake.scratch / "tmp").empty()) << "the work folder exists while it runs";
-    EXPECT_FALSE(files_below(fake.scratch / "out").empty()) << "so does the pending output";
+    for (int tries = 0; tries < 6000 && files_below(small.scratch / "out").empty(); ++tries)
+        usleep(1000);
+    EXPECT_FALSE(files_below(small.scratch / "out").empty()) << "the pending output exists while it runs";
+    usleep(100000);
     kill(tool.pid, SIGTERM);
     ToolResult result = wait_for(tool);
-    std::vector<unsigned char> pid_text = read_file(fake.scratch / "compiler.pid");
-    kill(std::stoi(std::string(pid_text.begin(), pid_text.end())), SIGKILL);
-    EXPECT_EQ(result.exit_status, -SIGTERM);
-    EXPECT_EQ(files_below(fake.scratch / "out"), std::vector<std::string>{});
-    EXPECT_EQ(files_below(fake.scratch / "tmp"), std::vector<std::string>{});
+    EXPECT_EQ(result.exit_status, -SIGTERM) << result.err;
+    EXPECT_EQ(files_below(small.scratch / "out"), std::vector<std::string>{});
 }
 
 namespace {
@@ -212,7 +207,7 @@ namespace {
 class PackedImage : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!fs::exists(stub_image) || !fs::exists(win_build_dir / "image-link.rsp"))
+        if (!fs::exists(stub_image))
             GTEST_SKIP() << "no Windows build in " << win_build_dir;
         write_file(app / "Orrin Deck.exe", read_file(stub_image));
         write_file(app / "data/empty.bin", "");
@@ -222,10 +217,9 @@ class PackedImage : public ::testing::Test {
     }
 
     ToolResult pack(const fs::path& output, std::vector<std::string> extra = {}) {
-        std::vector<std::string> args = {"pack",          app.path().string(), "-o",
-                                         output.string(), "--company",         "Fernwick Studio",
-                                         "--product",     "Orrin Deck",        "--version",
-                                         "1.20.0.0",      "--lib-dir",         win_build_dir.string()};
+        std::vector<std::string> args = {"pack",      app.path().string(), "-o",        output.string(),
+                                         "--company", "Fernwick Studio",   "--product", "Orrin Deck",
+                                         "--version", "1.20.0.0"};
         args.insert(args.end(), extra.begin(), extra.end());
         return run_talvik_binary(args, {"TMPDIR=" + temp.path().string()});
     }
@@ -245,36 +239,11 @@ std::string hex8(std::uint32_t value) {
     return text;
 }
 
-struct ResourceLeaf {
-    std::uint32_t type, id, language;
-    Bytes data;
-};
-
-// The three levels of the resource directory (type, name, language) down to the data.
+// The resource directory of an image, down to its data.
 std::vector<ResourceLeaf> read_resources(const Bytes& file, const PeImage& image) {
-    std::vector<ResourceLeaf> leaves;
     const PeDataDirectory& directory = image.data_directories.at(resource_directory_index);
-    std::size_t base = pe_file_offset(image, directory.virtual_address);
-    if (base == SIZE_MAX)
-        return leaves;
-    auto entries = [&](std::size_t table) {
-        std::vector<std::pair<std::uint32_t, std::uint32_t>> list;
-        std::size_t count = get_u16(&file.at(table + 12)) + get_u16(&file.at(table + 14));
-        for (std::size_t i = 0; i < count; ++i)
-            list.emplace_back(get_u32(&file.at(table + 16 + i * 8)), get_u32(&file.at(table + 20 + i * 8)));
-        return list;
-    };
-    constexpr std::uint32_t subdirectory = 0x80000000;
-    for (auto [type, names] : entries(base))
-        for (auto [id, languages] : entries(base + (names & ~subdirectory)))
-            for (auto [language, leaf] : entries(base + (languages & ~subdirectory))) {
-                const unsigned char* data_entry = &file.at(base + leaf);
-                std::size_t offset = pe_file_offset(image, get_u32(data_entry));
-                std::uint32_t size = get_u32(data_entry + 4);
-                leaves.push_back(
-                    {type, id, language, Bytes(file.begin() + offset, file.begin() + offset + size)});
-            }
-    return leaves;
+    return read_resource_section(pe_bytes_from(file, image, directory.virtual_address),
+                                 directory.virtual_address);
 }
 
 } // namespace
@@ -330,6 +299,80 @@ TEST_F(PackedImage, SameInputsGiveTheSameBytes) {
     EXPECT_EQ(fs::status(out / "first.exe").permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
 }
 
+namespace {
+
+std::string quoted(const std::string& text) {
+    std::string out = "'";
+    for (char c : text)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+} // namespace
+
+// Nothing of the run's surroundings reaches the image: each case packs the same inputs
+// with one thing changed, and must give the reference bytes.
+TEST_F(PackedImage, SameBytesWhateverTheSurroundings) {
+    ASSERT_EQ(pack(out / "reference.exe", {"-q"}).exit_status, 0);
+    Bytes reference = read_file(out / "reference.exe");
+
+    // The same files with other modification times, in another folder.
+    fs::path moved = temp / "moved app";
+    fs::copy(app.path(), moved, fs::copy_options::recursive);
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(moved))
+        fs::last_write_time(entry.path(), fs::file_time_type::clock::now() - std::chrono::hours(24 * 400));
+    fs::create_directories(temp / "elsewhere/deeper");
+    fs::create_directories(temp / "other tmp");
+
+    const std::string options = " --company 'Fernwick Studio' --product 'Orrin Deck' --version 1.20.0.0 -q";
+    auto pack_of = [&](const fs::path& folder) { return "\"$TALVIK\" pack " + quoted(folder.string()); };
+    struct Case {
+        const char* what;
+        std::string script;
+        fs::path image;
+    };
+    const fs::path elsewhere = temp / "elsewhere/deeper";
+    const Case cases[] = {
+        {"output path", pack_of(app.path()) + " -o " + quoted((out / "a b/c d.exe").string()) + options,
+         out / "a b/c d.exe"},
+        {"working folder, relative paths",
+         "cd " + quoted(elsewhere.string()) + " && \"$TALVIK\" pack " +
+             quoted(fs::relative(app.path(), elsewhere).string()) + " -o " +
+             quoted(fs::relative(out / "relative.exe", elsewhere).string()) + options,
+         out / "relative.exe"},
+        {"TMPDIR",
+         "TMPDIR=" + quoted((temp / "other tmp").string()) + " " + pack_of(app.path()) + " -o " +
+             quoted((out / "tmpdir.exe").string()) + options,
+         out / "tmpdir.exe"},
+        {"umask",
+         "umask 077 && " + pack_of(app.path()) + " -o " + quoted((out / "umask.exe").string()) + options,
+         out / "umask.exe"},
+        {"input mtimes and folder", pack_of(moved) + " -o " + quoted((out / "moved.exe").string()) + options,
+         out / "moved.exe"},
+        {"time of day, 2001",
+         "faketime '2001-02-03 04:05:06' " + pack_of(app.path()) + " -o " +
+             quoted((out / "2001.exe").string()) + options,
+         out / "2001.exe"},
+        {"time of day, 2037",
+         "faketime '2037-12-31 23:59:58' " + pack_of(app.path()) + " -o " +
+             quoted((out / "2037.exe").string()) + options,
+         out / "2037.exe"},
+        {"empty environment",
+         "exec env -i \"$TALVIK\" pack " + quoted(app.path().string()) + " -o " +
+             quoted((out / "bare-env.exe").string()) + options,
+         out / "bare-env.exe"},
+    };
+    fs::create_directories(out / "a b");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ToolResult result = run_shell(c.script);
+        ASSERT_EQ(result.exit_status, 0) << c.script << "\n" << result.err;
+        EXPECT_TRUE(read_file(c.image) == reference);
+    }
+    EXPECT_EQ(fs::status(out / "umask.exe").permissions() & fs::perms::all, fs::perms::owner_all)
+        << "only the file's mode follows the umask";
+}
+
 TEST_F(PackedImage, HeaderResourcesAndLayout) {
     ToolResult packed = pack(out / "image.exe", {"-q"});
     ASSERT_EQ(packed.exit_status, 0) << packed.err;
@@ -347,13 +390,64 @@ TEST_F(PackedImage, HeaderResourcesAndLayout) {
     const PeSection& last = image.sections.back();
     EXPECT_EQ(file.size(), std::size_t{last.raw_pointer} + last.raw_size)
         << "nothing appended after the last section";
-    // The section holding the attached data starts on a page of the file, so that it can be
-    // mapped rather than copied when the image loads.
-    for (const PeSection& section : image.sections) {
-        if (section.name == ".rdata") {
-            EXPECT_EQ(section.raw_pointer % 4096, 0u);
-        }
+
+    // The stub's sections as they were, then the two that talvik adds.
+    Bytes stub_bytes = read_file(stub_image);
+    PeImage stub = parse_pe_image(stub_bytes);
+    ASSERT_EQ(image.sections.size(), stub.sections.size() + 2);
+    for (std::size_t i = 0; i < stub.sections.size(); ++i) {
+        EXPECT_EQ(image.sections[i].name, stub.sections[i].name);
+        EXPECT_EQ(image.sections[i].raw_pointer, stub.sections[i].raw_pointer);
+        EXPECT_EQ(image.sections[i].virtual_address, stub.sections[i].virtual_address);
     }
+    const PeSection& data = image.sections[stub.sections.size()];
+    const PeSection& resources = image.sections.back();
+    EXPECT_EQ(data.name, ".talvik");
+    EXPECT_EQ(resources.name, ".rsrc");
+    for (const PeSection* section : {&data, &resources}) {
+        EXPECT_EQ(section->characteristics, 0x40000040u) << section->name << ": read-only initialised data";
+        EXPECT_EQ(section->virtual_address % 4096, 0u) << section->name;
+        EXPECT_EQ(section->raw_size % 512, 0u) << section->name;
+        EXPECT_GE(section->raw_size, section->virtual_size) << section->name;
+    }
+    EXPECT_GE(data.virtual_address, stub.size_of_image);
+    EXPECT_GE(resources.virtual_address, data.virtual_address + data.virtual_size);
+    EXPECT_EQ(resources.raw_pointer, data.raw_pointer + data.raw_size);
+    EXPECT_EQ(image.size_of_image, (resources.virtual_address + resources.virtual_size + 4095) / 4096 * 4096);
+    EXPECT_EQ(image.size_of_initialized_data,
+              stub.size_of_initialized_data + data.raw_size + resources.raw_size);
+    EXPECT_EQ(image.data_directories.at(resource_directory_index).virtual_address, resources.virtual_address);
+    EXPECT_EQ(image.data_directories.at(resource_directory_index).size, resources.virtual_size);
+    // The attached data starts its section, on a page of the file, so that Wine maps it from
+    // the file rather than copying it into the launcher's private memory.
+    EXPECT_EQ(data.raw_pointer % 4096, 0u);
+    ImageConstants constants = read_image_constants(file);
+    ASSERT_GE(data.raw_size, constants.attached_data.size());
+    EXPECT_TRUE(std::equal(constants.attached_data.begin(), constants.attached_data.end(),
+                           file.begin() + data.raw_pointer));
+
+    // Everything else of the stub is copied unchanged: only the header fields above, the new
+    // section headers and the descriptor's fields differ.
+    auto masked = [&](Bytes bytes) {
+        bytes.resize(stub_bytes.size());
+        std::size_t optional = stub.optional_offset;
+        std::size_t table_end = stub.section_table_offset + stub.sections.size() * 40;
+        std::size_t descriptor = std::string(stub_bytes.begin(), stub_bytes.end()).find("TALVIK-IMAGE-DSC");
+        for (auto [from, count] :
+             std::vector<std::pair<std::size_t, std::size_t>>{{stub.pe_offset + 6, 2},
+                                                              {optional + 8, 4},
+                                                              {optional + 56, 4},
+                                                              {optional + 64, 4},
+                                                              {optional + 112 + 2 * 8, 8},
+                                                              {table_end, 80},
+                                                              {descriptor + 16, 32}})
+            std::fill_n(bytes.begin() + from, count, 0);
+        return bytes;
+    };
+    EXPECT_TRUE(masked(file) == masked(stub_bytes));
+    EXPECT_TRUE(std::all_of(file.begin() + stub_bytes.size(), file.begin() + data.raw_pointer,
+                            [](unsigned char byte) { return byte == 0; }))
+        << "zeros up to the page the attached data starts on";
 
     PackOptions options;
     options.company = "Fernwick Studio";
@@ -385,10 +479,9 @@ TEST_F(PackedImage, AttachedDataTakenAsItIs) {
     ImageConstants constants = read_image_constants(read_file(out / "original.exe"));
     write_file(out / "attached.bin", constants.attached_data);
 
-    ToolResult rebuilt =
-        run_talvik_binary({"pack", "--attached-data", (out / "attached.bin").string(), "-o",
-                           (out / "rebuilt.exe").string(), "--company", "Fernwick Studio", "--product",
-                           "Orrin Deck", "--version", "1.20.0.0", "--lib-dir", win_build_dir.string()});
+    ToolResult rebuilt = run_talvik_binary({"pack", "--attached-data", (out / "attached.bin").string(), "-o",
+                                            (out / "rebuilt.exe").string(), "--company", "Fernwick Studio",
+                                            "--product", "Orrin Deck", "--version", "1.20.0.0"});
     ASSERT_EQ(rebuilt.exit_status, 0) << rebuilt.err;
     EXPECT_NE(rebuilt.err.find("around " + std::to_string(constants.attached_data.size()) + " bytes"),
               std::string::npos);
@@ -397,7 +490,7 @@ TEST_F(PackedImage, AttachedDataTakenAsItIs) {
     // Any block of three bytes or more is taken; list then says what is wrong with it.
     write_file(out / "odd.bin", std::string("KAY"));
     ASSERT_EQ(run_talvik_binary({"pack", "--attached-data", (out / "odd.bin").string(), "-o",
-                                 (out / "odd.exe").string(), "--lib-dir", win_build_dir.string(), "-q"})
+                                 (out / "odd.exe").string(), "-q"})
                   .exit_status,
               0);
     ImageConstants odd = read_image_constants(read_file(out / "odd.exe"));
@@ -462,8 +555,8 @@ TEST_F(PackedImage, ListFindsDamage) {
     ASSERT_EQ(pack(out / "image.exe", {"-q"}).exit_status, 0);
     Bytes image = read_file(out / "image.exe");
     std::string bytes(image.begin(), image.end());
-    std::size_t tag = bytes.find("TALVIK-CONSTANTS");
-    ASSERT_NE(tag, std::string::npos);
+    std::size_t descriptor = bytes.find("TALVIK-IMAGE-DSC");
+    ASSERT_NE(descriptor, std::string::npos);
     ImageConstants constants = read_image_constants(image);
     std::size_t attached =
         bytes.find(std::string(constants.attached_data.begin(), constants.attached_data.end()));
@@ -476,8 +569,13 @@ TEST_F(PackedImage, ListFindsDamage) {
         const char* message;
     };
     const Case cases[] = {
-        {"tag", tag + 3, "no talvik build constants"},
-        {"index offset", tag + 16 + 7, "points past its section"},
+        {"marker", descriptor + 3, "no talvik build constants"},
+        {"template address", descriptor + offsetof(ImageDescriptor, path_template) + 3,
+         "path template lies outside its sections"},
+        {"version address", descriptor + offsetof(ImageDescriptor, version_string) + 2,
+         "version string lies outside its sections"},
+        {"attached data length", descriptor + offsetof(ImageDescriptor, attached_data_length) + 4,
+         "attached data lies outside its sections"},
         {"header", attached + 1, "does not start with \"KAY\""},
         {"frame magic", attached + 3, "no whole zstd frame"},
         {"trailer count", trailer, "trailer count"},

@@ -1,12 +1,12 @@
-// The .res file and its three resources, read back field by field.
+// The image's three resources, read back field by field, and the resource section they go into.
 
 #include "resources/icon_group.hpp"
 #include "resources/image_resources.hpp"
 #include "resources/manifest.hpp"
 #include "resources/png.hpp"
-#include "resources/res_file.hpp"
-#include "resources/res_object.hpp"
+#include "resources/resource_section.hpp"
 #include "resources/version_block.hpp"
+#include "tests/tools/test_support.hpp"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -16,54 +16,6 @@
 #include <vector>
 
 namespace {
-
-struct ResRecord {
-    std::uint32_t header_size;
-    std::uint16_t type_marker, type, name_marker, name;
-    std::uint32_t data_version;
-    std::uint16_t memory_flags, language;
-    std::uint32_t version, characteristics;
-    Bytes data;
-};
-
-std::vector<ResRecord> parse_res(const Bytes& res) {
-    std::vector<ResRecord> records;
-    std::size_t at = 0;
-    while (at < res.size()) {
-        EXPECT_EQ(at % 4, 0u) << "entries start on a DWORD boundary";
-        if (res.size() - at < res_header_size) {
-            ADD_FAILURE() << "cut entry header at " << at;
-            break;
-        }
-        const unsigned char* p = res.data() + at;
-        std::uint32_t data_size = get_u32(p);
-        ResRecord record{get_u32(p + 4),
-                         get_u16(p + 8),
-                         get_u16(p + 10),
-                         get_u16(p + 12),
-                         get_u16(p + 14),
-                         get_u32(p + 16),
-                         get_u16(p + 20),
-                         get_u16(p + 22),
-                         get_u32(p + 24),
-                         get_u32(p + 28),
-                         {}};
-        at += record.header_size;
-        if (res.size() - at < data_size) {
-            ADD_FAILURE() << "cut entry data at " << at;
-            break;
-        }
-        record.data.assign(res.begin() + static_cast<std::ptrdiff_t>(at),
-                           res.begin() + static_cast<std::ptrdiff_t>(at + data_size));
-        at += data_size;
-        while (at % 4 != 0) {
-            EXPECT_EQ(res.at(at), 0) << "padding is zero";
-            ++at;
-        }
-        records.push_back(std::move(record));
-    }
-    return records;
-}
 
 // One node of a version block: wLength, wValueLength, wType, key, value, children.
 struct VersionNode {
@@ -415,22 +367,10 @@ TEST(Manifest, HoldsExactlyTheSettings) {
         EXPECT_EQ(count(manifest, part), 1u) << part;
 }
 
-TEST(ResFile, LayoutOfTheImageResources) {
+TEST(ImageResources, EntriesOfTheImage) {
     std::vector<Bytes> icons = default_icon_images();
     VersionTexts texts = orrin_deck_texts();
-    Bytes res = write_image_resources(icons, texts);
-    std::vector<ResRecord> records = parse_res(res);
-    ASSERT_EQ(records.size(), 11u);
-
-    const ResRecord& empty = records[0];
-    EXPECT_EQ(empty.data.size(), 0u);
-    EXPECT_EQ(empty.header_size, 32u);
-    EXPECT_EQ(empty.type_marker, 0xFFFF);
-    EXPECT_EQ(empty.type, 0);
-    EXPECT_EQ(empty.name_marker, 0xFFFF);
-    EXPECT_EQ(empty.name, 0);
-    EXPECT_EQ(empty.memory_flags, 0);
-
+    std::vector<ResourceEntry> entries = image_resource_entries(icons, texts);
     std::string manifest = launcher_manifest();
     std::vector<std::tuple<std::uint16_t, std::uint16_t, Bytes>> expected;
     for (std::uint16_t i = 0; i < 7; ++i)
@@ -438,35 +378,38 @@ TEST(ResFile, LayoutOfTheImageResources) {
     expected.emplace_back(14, 1, write_group_icon_directory(icons));
     expected.emplace_back(16, 1, write_version_block(texts));
     expected.emplace_back(24, 1, Bytes(manifest.begin(), manifest.end()));
+    ASSERT_EQ(entries.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
-        const ResRecord& record = records[i + 1];
-        EXPECT_EQ(record.header_size, 32u);
-        EXPECT_EQ(record.type_marker, 0xFFFF);
-        EXPECT_EQ(record.type, std::get<0>(expected[i]));
-        EXPECT_EQ(record.name_marker, 0xFFFF);
-        EXPECT_EQ(record.name, std::get<1>(expected[i]));
-        EXPECT_EQ(record.language, 0) << "neutral";
-        EXPECT_EQ(record.data_version, 0u);
-        EXPECT_EQ(record.version, 0u);
-        EXPECT_EQ(record.characteristics, 0u);
-        EXPECT_EQ(record.data, std::get<2>(expected[i])) << "record " << i + 1;
+        EXPECT_EQ(entries[i].type, std::get<0>(expected[i])) << i;
+        EXPECT_EQ(entries[i].id, std::get<1>(expected[i])) << i;
+        EXPECT_EQ(entries[i].data, std::get<2>(expected[i])) << i;
     }
 }
 
-TEST(ResFile, ReadsBackWhatItWrites) {
-    std::vector<ResourceEntry> entries = {{3, 1, 0x1010, {1, 2, 3}}, {16, 1, 0x30, {}}, {24, 1, 0x30, {9}}};
-    Bytes res = write_res_file(entries);
-    std::vector<ResourceEntry> read = read_res_file(res);
-    ASSERT_EQ(read.size(), entries.size());
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        EXPECT_EQ(read[i].type, entries[i].type);
-        EXPECT_EQ(read[i].id, entries[i].id);
-        EXPECT_EQ(read[i].memory_flags, entries[i].memory_flags);
-        EXPECT_EQ(read[i].data, entries[i].data);
+TEST(ResourceSection, ReadsBackWhatItWrites) {
+    // Given out of order, with data sizes that need padding between them.
+    std::vector<ResourceEntry> entries = {
+        {24, 1, {9}}, {3, 2, {4, 5, 6, 7, 8}}, {3, 1, {1, 2, 3}}, {16, 1, {}}};
+    for (std::uint32_t section_rva : {0u, 0x8c000u, 0x7FFF0000u}) {
+        SCOPED_TRACE(section_rva);
+        Bytes section = write_resource_section(entries, section_rva);
+        EXPECT_EQ(section.size() % 8, 0u);
+        EXPECT_EQ(section, write_resource_section(entries, section_rva)) << "the same bytes every time";
+        EXPECT_EQ(section.size(), write_resource_section(entries, 0).size()) << "the size does not move";
+        std::vector<ResourceLeaf> leaves = read_resource_section(section, section_rva);
+        ASSERT_EQ(leaves.size(), 4u);
+        // Each level sorted by id: types 3, 16, 24; names 1, 2 under 3.
+        const std::vector<std::pair<std::uint32_t, std::uint32_t>> order = {{3, 1}, {3, 2}, {16, 1}, {24, 1}};
+        const std::vector<Bytes> data = {{1, 2, 3}, {4, 5, 6, 7, 8}, {}, {9}};
+        for (std::size_t i = 0; i < leaves.size(); ++i) {
+            EXPECT_EQ(std::make_pair(leaves[i].type, leaves[i].id), order[i]) << i;
+            EXPECT_EQ(leaves[i].language, 0u) << "neutral";
+            EXPECT_EQ(leaves[i].data, data[i]) << i;
+        }
+        // Timestamps and versions of every directory table are zero.
+        EXPECT_EQ(get_u32(&section[4]), 0u);
+        EXPECT_EQ(get_u32(&section[8]), 0u);
     }
-    Bytes cut(res.begin(), res.end() - 4);
-    EXPECT_THROW(read_res_file(cut), std::runtime_error);
-    Bytes named = res;
-    named[32 + 8] = 'A'; // a type given by name instead of an ordinal
-    EXPECT_THROW(read_res_file(named), std::runtime_error);
+    EXPECT_THROW(write_resource_section({{3, 1, {1}}, {3, 1, {2}}}, 0), std::runtime_error);
+    EXPECT_THROW(write_resource_section(entries, 0xFFFFFF00u), std::runtime_error) << "past 4 GiB";
 }

@@ -1,5 +1,7 @@
 #include "tests/tools/test_support.hpp"
 
+#include "resources/byte_writer.hpp"
+
 #include <algorithm>
 #include <cstdlib>
 #include <fcntl.h>
@@ -42,13 +44,13 @@ std::vector<unsigned char> read_file(const fs::path& path) {
     return std::vector<unsigned char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-RunningTool start_talvik_binary(const std::vector<std::string>& args,
-                                const std::vector<std::string>& environment, const fs::path& capture_folder) {
+namespace {
+
+RunningTool start_program(std::vector<std::string> argv_storage, const std::vector<std::string>& environment,
+                          const fs::path& capture_folder) {
     RunningTool tool;
     tool.out_file = capture_folder / "out";
     tool.err_file = capture_folder / "err";
-    std::vector<std::string> argv_storage = {TALVIK_TOOL_PATH};
-    argv_storage.insert(argv_storage.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& arg : argv_storage)
         argv.push_back(arg.data());
@@ -74,6 +76,26 @@ RunningTool start_talvik_binary(const std::vector<std::string>& args,
         throw std::runtime_error("cannot start " + argv_storage[0]);
     tool.pid = pid;
     return tool;
+}
+
+} // namespace
+
+fs::path talvik_binary() {
+    return TALVIK_TOOL_PATH;
+}
+
+RunningTool start_talvik_binary(const std::vector<std::string>& args,
+                                const std::vector<std::string>& environment, const fs::path& capture_folder) {
+    std::vector<std::string> argv = {TALVIK_TOOL_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return start_program(argv, environment, capture_folder);
+}
+
+ToolResult run_shell(const std::string& script, const std::vector<std::string>& environment) {
+    ScratchFolder capture;
+    std::vector<std::string> with_tool = environment;
+    with_tool.push_back(std::string("TALVIK=") + TALVIK_TOOL_PATH);
+    return wait_for(start_program({"/bin/sh", "-c", script}, with_tool, capture.path()));
 }
 
 ToolResult wait_for(const RunningTool& tool) {
@@ -112,4 +134,33 @@ std::vector<std::string> files_below(const fs::path& folder) {
         files.push_back(fs::relative(entry.path(), folder).string());
     std::sort(files.begin(), files.end());
     return files;
+}
+
+std::vector<ResourceLeaf> read_resource_section(std::span<const unsigned char> section,
+                                                std::uint32_t section_rva) {
+    auto at = [&](std::size_t offset, std::size_t size) {
+        if (offset + size > section.size())
+            throw std::runtime_error("the resource directory points past its section");
+        return section.data() + offset;
+    };
+    auto entries = [&](std::size_t table) {
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> list;
+        std::size_t count = get_u16(at(table + 12, 2)) + get_u16(at(table + 14, 2));
+        for (std::size_t i = 0; i < count; ++i)
+            list.emplace_back(get_u32(at(table + 16 + i * 8, 4)), get_u32(at(table + 20 + i * 8, 4)));
+        return list;
+    };
+    constexpr std::uint32_t subdirectory = 0x80000000;
+    std::vector<ResourceLeaf> leaves;
+    for (auto [type, names] : entries(0))
+        for (auto [id, languages] : entries(names & ~subdirectory))
+            for (auto [language, leaf] : entries(languages & ~subdirectory)) {
+                const unsigned char* data_entry = at(leaf, 16);
+                std::uint32_t rva = get_u32(data_entry), size = get_u32(data_entry + 4);
+                if (rva < section_rva)
+                    throw std::runtime_error("resource data before its section");
+                const unsigned char* data = at(rva - section_rva, size);
+                leaves.push_back({type, id, language, std::vector<unsigned char>(data, data + size)});
+            }
+    return leaves;
 }

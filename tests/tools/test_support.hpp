@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,13 @@ struct ToolResult {
 ToolResult run_talvik_binary(const std::vector<std::string>& args,
                              const std::vector<std::string>& environment = {});
 
+// Runs a script with /bin/sh -c, TALVIK naming the talvik binary in its environment: for
+// runs in another folder, under another umask or through another program.
+ToolResult run_shell(const std::string& script, const std::vector<std::string>& environment = {});
+
+// The path of the talvik binary under test.
+std::filesystem::path talvik_binary();
+
 // The same in two steps, for a test that signals the running program.
 struct RunningTool {
     int pid = -1;
@@ -49,3 +57,13 @@ std::vector<std::string> lines_of(const std::string& text);
 
 // Every file below a folder, relative, sorted: what a failed run must not add to.
 std::vector<std::string> files_below(const std::filesystem::path& folder);
+
+struct ResourceLeaf {
+    std::uint32_t type, id, language;
+    std::vector<unsigned char> data;
+};
+
+// The three levels of a resource directory (type, name, language) down to the data, for a
+// section whose first byte lies at section_rva; every leaf's data must lie in the section.
+std::vector<ResourceLeaf> read_resource_section(std::span<const unsigned char> section,
+                                                std::uint32_t section_rva);

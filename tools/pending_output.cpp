@@ -1,4 +1,4 @@
-#include "tools/temp_files.hpp"
+#include "tools/pending_output.hpp"
 
 #include "tools/report.hpp"
 
@@ -6,7 +6,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,36 +16,25 @@ namespace {
 
 constexpr mode_t executable_mode = 0777;
 
-// The signal handler may only make async-signal-safe calls, so the paths wait for it in
-// fixed buffers; a path that does not fit is simply not cleaned up on an interrupt.
+// The signal handler may only make async-signal-safe calls, so the path waits for it in a
+// fixed buffer; a path that does not fit is simply not cleaned up on an interrupt.
 constexpr std::size_t cleanup_path_capacity = 4096;
-char work_folder_path[cleanup_path_capacity];
 char pending_output_path[cleanup_path_capacity];
-volatile std::sig_atomic_t work_folder_set = 0;
 volatile std::sig_atomic_t pending_output_set = 0;
 constexpr int cleanup_signals[] = {SIGINT, SIGTERM, SIGHUP};
 
-void remember(char* buffer, volatile std::sig_atomic_t& set, const fs::path& path) {
-    set = 0;
+void remember_pending_output(const fs::path& path) {
+    pending_output_set = 0;
     const std::string& text = path.native();
     if (text.size() >= cleanup_path_capacity)
         return;
-    std::memcpy(buffer, text.c_str(), text.size() + 1);
-    set = 1;
+    std::memcpy(pending_output_path, text.c_str(), text.size() + 1);
+    pending_output_set = 1;
 }
 
 void remove_on_interrupt(int signal_number) {
     if (pending_output_set)
         unlink(pending_output_path);
-    if (work_folder_set) {
-        int folder = open(work_folder_path, O_RDONLY | O_DIRECTORY);
-        if (folder >= 0) {
-            for (const char* name : work_file::all)
-                unlinkat(folder, name, 0);
-            close(folder);
-        }
-        rmdir(work_folder_path);
-    }
     std::signal(signal_number, SIG_DFL);
     std::raise(signal_number);
 }
@@ -70,21 +58,6 @@ void install_interrupt_cleanup() {
     }
 }
 
-TempFolder::TempFolder() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/talvik-XXXXXX";
-    if (!mkdtemp(pattern.data()))
-        throw ToolError("cannot make a temporary folder from " + pattern + ": " + std::strerror(errno));
-    path_ = pattern;
-    remember(work_folder_path, work_folder_set, path_);
-}
-
-TempFolder::~TempFolder() {
-    work_folder_set = 0;
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-}
-
 PendingOutput::PendingOutput(const fs::path& output) : output_(output) {
     fs::path folder = output.parent_path().empty() ? fs::path(".") : output.parent_path();
     std::error_code error;
@@ -101,7 +74,7 @@ PendingOutput::PendingOutput(const fs::path& output) : output_(output) {
         throw ToolError("cannot write in " + folder.string() + ": " + std::strerror(errno));
     close(fd);
     temporary_ = pattern;
-    remember(pending_output_path, pending_output_set, temporary_);
+    remember_pending_output(temporary_);
 }
 
 PendingOutput::~PendingOutput() {

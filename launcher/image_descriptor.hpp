@@ -1,0 +1,29 @@
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+// The fixed record through which a launcher image finds its build constants. The bare stub
+// carries it with every field after the marker 0; talvik pack fills it in the copy of the
+// stub that becomes an image. Locations are relative to the image base (RVAs), so they hold
+// wherever the image is loaded. Integers are little-endian; fields are only ever added at
+// the end, and descriptor_size says how many bytes of them an image's writer filled in.
+
+// The marker appears once in a stub's .rdata, at a 16-byte boundary.
+constexpr unsigned char image_descriptor_marker[16] = {'T', 'A', 'L', 'V', 'I', 'K', '-', 'I',
+                                                       'M', 'A', 'G', 'E', '-', 'D', 'S', 'C'};
+constexpr size_t image_descriptor_alignment = 16;
+
+struct alignas(image_descriptor_alignment) ImageDescriptor {
+    unsigned char marker[sizeof image_descriptor_marker];
+    uint32_t descriptor_size;
+    uint32_t path_template; // UTF-16, NUL-terminated, like the three texts after it
+    uint32_t company_name;
+    uint32_t product_name;
+    uint32_t version_string;
+    uint32_t attached_data;
+    uint64_t attached_data_length;
+};
+
+static_assert(sizeof(ImageDescriptor) == 48, "the descriptor has no padding");
+static_assert(offsetof(ImageDescriptor, attached_data_length) % 8 == 0, "64-bit fields are aligned");

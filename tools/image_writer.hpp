@@ -1,0 +1,36 @@
+#pragma once
+
+#include "payload/producer.hpp"
+#include "resources/resource_entry.hpp"
+#include "tools/image_descriptor.hpp"
+#include "tools/pe_layout.hpp"
+#include "tools/stub_check.hpp"
+
+#include <filesystem>
+#include <functional>
+#include <vector>
+
+// Everything of an image but its attached data, laid out as far as it can be before the
+// attached data's length is known.
+struct ImagePlan {
+    const CheckedStub* stub = nullptr;
+    ConstantsBlock constants;
+    std::vector<ResourceEntry> resources;
+    std::size_t resources_size = 0;
+    std::uint64_t max_attached_data_length = 0;
+};
+
+ImagePlan plan_image(const CheckedStub& stub, const BuildTexts& texts, std::vector<ResourceEntry> resources);
+
+// Throws ToolError when attached data of this length cannot fit in the image.
+void check_attached_data_fits(const ImagePlan& plan, std::uint64_t length);
+
+// Hands the attached data, in order, to the sink it is given.
+using AttachedDataWriter = std::function<void(const AttachedDataSink& sink)>;
+
+// Writes the image into output (an existing file, which it replaces): the attached data
+// straight to its place in the file as write_attached produces it, refused with ToolError the
+// moment it passes the image's limit; then the constants after it, the resource section,
+// and last the stub's bytes with their headers and descriptor filled in. Returns the layout.
+ImageLayout write_image(const ImagePlan& plan, const std::filesystem::path& output,
+                        const AttachedDataWriter& write_attached);

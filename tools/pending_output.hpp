@@ -1,0 +1,26 @@
+#pragma once
+
+#include <filesystem>
+
+// On SIGINT, SIGTERM or SIGHUP, removes the live PendingOutput before the process ends by
+// that signal, so an interrupted run leaves nothing behind either.
+void install_interrupt_cleanup();
+
+// The output file while it is being written: a fresh temporary name in the output's own
+// folder, so that commit() can rename it into place in one step. Until then, the
+// destructor removes it: a failed run leaves no output behind.
+class PendingOutput {
+  public:
+    explicit PendingOutput(const std::filesystem::path& output);
+    ~PendingOutput();
+    PendingOutput(const PendingOutput&) = delete;
+    PendingOutput& operator=(const PendingOutput&) = delete;
+    const std::filesystem::path& temporary_path() const { return temporary_; }
+    // Gives the file the usual executable mode (0777 less the umask) and renames it.
+    void commit();
+
+  private:
+    std::filesystem::path output_;
+    std::filesystem::path temporary_;
+    bool committed_ = false;
+};
