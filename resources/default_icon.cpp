@@ -41,6 +41,40 @@ unsigned char channel(double value) {
     return static_cast<unsigned char>(std::clamp(std::lround(value), 0L, 255L));
 }
 
+// The pixel [x0, x1] x [y0, y1] against an axis-parallel box: every sample inside, none, or
+// some. Samples lie strictly inside the pixel, so a pixel inside the box has all of them in
+// it and one apart from the box has none; only the rest need sampling.
+enum class Cover { all, none, some };
+
+Cover box_cover(double x0, double y0, double x1, double y1, double left, double top, double right,
+                double bottom) {
+    if (x0 >= left && x1 <= right && y0 >= top && y1 <= bottom)
+        return Cover::all;
+    if (x1 <= left || x0 >= right || y1 <= top || y0 >= bottom)
+        return Cover::none;
+    return Cover::some;
+}
+
+// The rounded square holds all of a pixel that lies in it clear of the corners' curves.
+Cover square_cover(double x0, double y0, double x1, double y1) {
+    double low = square_margin, high = 1.0 - square_margin;
+    Cover outer = box_cover(x0, y0, x1, y1, low, low, high, high);
+    if (outer != Cover::all)
+        return outer;
+    bool clear_of_corners =
+        box_cover(x0, y0, x1, y1, low + corner_radius, low, high - corner_radius, high) == Cover::all ||
+        box_cover(x0, y0, x1, y1, low, low + corner_radius, high, high - corner_radius) == Cover::all;
+    return clear_of_corners ? Cover::all : Cover::some;
+}
+
+Cover letter_cover(double x0, double y0, double x1, double y1) {
+    Cover bar = box_cover(x0, y0, x1, y1, bar_left, bar_top, bar_right, bar_bottom);
+    Cover stem = box_cover(x0, y0, x1, y1, stem_left, bar_top, stem_right, stem_bottom);
+    if (bar == Cover::all || stem == Cover::all)
+        return Cover::all;
+    return bar == Cover::none && stem == Cover::none ? Cover::none : Cover::some;
+}
+
 } // namespace
 
 Bytes draw_default_icon(std::uint32_t size) {
@@ -50,14 +84,23 @@ Bytes draw_default_icon(std::uint32_t size) {
     for (std::uint32_t py = 0; py < size; ++py) {
         for (std::uint32_t px = 0; px < size; ++px) {
             int square_hits = 0, letter_hits = 0;
-            for (int sy = 0; sy < samples_per_axis; ++sy) {
-                for (int sx = 0; sx < samples_per_axis; ++sx) {
-                    double x = (px + (sx + 0.5) / samples_per_axis) / size;
-                    double y = (py + (sy + 0.5) / samples_per_axis) / size;
-                    if (in_rounded_square(x, y)) {
-                        ++square_hits;
-                        if (in_letter(x, y))
-                            ++letter_hits;
+            double x0 = static_cast<double>(px) / size, x1 = (px + 1.0) / size;
+            double y0 = static_cast<double>(py) / size, y1 = (py + 1.0) / size;
+            Cover square = square_cover(x0, y0, x1, y1);
+            Cover letter = letter_cover(x0, y0, x1, y1);
+            if (square == Cover::all && letter != Cover::some) {
+                square_hits = static_cast<int>(samples);
+                letter_hits = letter == Cover::all ? square_hits : 0;
+            } else if (square != Cover::none) {
+                for (int sy = 0; sy < samples_per_axis; ++sy) {
+                    for (int sx = 0; sx < samples_per_axis; ++sx) {
+                        double x = (px + (sx + 0.5) / samples_per_axis) / size;
+                        double y = (py + (sy + 0.5) / samples_per_axis) / size;
+                        if (in_rounded_square(x, y)) {
+                            ++square_hits;
+                            if (in_letter(x, y))
+                                ++letter_hits;
+                        }
                     }
                 }
             }
