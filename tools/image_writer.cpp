@@ -53,7 +53,8 @@ class ImageFile {
     void check() {
         if (!out_) {
             int error = errno;
-            throw ToolError("cannot write " + path_.string() + (error != 0 ? ": " + std::string(std::strerror(error)) : ""));
+            throw ToolError("cannot write " + path_.string() +
+                            (error != 0 ? ": " + std::string(std::strerror(error)) : ""));
         }
     }
 
@@ -77,10 +78,12 @@ ImagePlan plan_image(const CheckedStub& stub, const BuildTexts& texts, std::vect
 
 void check_attached_data_fits(const ImagePlan& plan, std::uint64_t length) {
     if (length > plan.max_attached_data_length)
-        throw ToolError(too_large(plan.max_attached_data_length) + " (it has " + std::to_string(length) + ")");
+        throw ToolError(too_large(plan.max_attached_data_length) + " (it has " + std::to_string(length) +
+                        ")");
 }
 
-ImageLayout write_image(const ImagePlan& plan, const fs::path& output, const AttachedDataWriter& write_attached) {
+ImageLayout write_image(const ImagePlan& plan, const fs::path& output,
+                        const AttachedDataWriter& write_attached) {
     const CheckedStub& stub = *plan.stub;
     ImageFile file(output);
 
@@ -95,11 +98,10 @@ ImageLayout write_image(const ImagePlan& plan, const fs::path& output, const Att
 
     ImageLayout layout =
         lay_out_image(stub.pe, attached_length, plan.constants.bytes.size(), plan.resources_size);
-    std::uint64_t data_written = attached_length;
-    file.write_zeros(layout.constants_rva - layout.data.virtual_address - data_written);
+    std::uint64_t constants_offset = layout.constants_rva - layout.data.virtual_address;
+    file.write_zeros(constants_offset - attached_length);
     file.write(plan.constants.bytes);
-    data_written = layout.constants_rva - layout.data.virtual_address + plan.constants.bytes.size();
-    file.write_zeros(layout.data.raw_size - data_written);
+    file.write_zeros(layout.data.raw_size - constants_offset - plan.constants.bytes.size());
 
     Bytes resources = write_resource_section(plan.resources, layout.resources.virtual_address);
     if (resources.size() != plan.resources_size)
