@@ -345,7 +345,7 @@ def run_figures(bench, args):
     def write_around(block, image, name):
         command = [str(bench.host / "talvik"), "pack", "--attached-data", str(block), "-o", str(image),
                    "--template", template(name), "--quiet"]
-        return timed(command, self.work / "time-report.txt")
+        return timed(command, bench.work / "time-report.txt")
 
     write_around(big["block"], images / "big-cold.exe", "cold-big-{TIME}")
     write_around(w23["block"], images / "big-w23-cold.exe", "cold-w23-{TIME}")

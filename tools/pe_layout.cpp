@@ -95,7 +95,7 @@ void rewrite_headers(std::span<unsigned char> image_start, const PeImage& stub, 
 
     std::size_t optional = stub.optional_offset;
     patch_u32(image_start, optional + pe_field::size_of_initialized_data,
-               stub.size_of_initialized_data + layout.data.raw_size + layout.resources.raw_size);
+              stub.size_of_initialized_data + layout.data.raw_size + layout.resources.raw_size);
     patch_u32(image_start, optional + pe_field::size_of_image, layout.size_of_image);
     patch_u32(image_start, optional + pe_field::checksum, 0);
     std::size_t resource_directory = optional + pe_field::data_directories + resource_directory_index * 8;

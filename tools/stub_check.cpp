@@ -26,7 +26,8 @@ CheckedStub check_stub(std::span<const unsigned char> bytes) {
     stub.bytes = bytes;
     stub.pe = parse_pe_image(bytes);
     const PeImage& pe = stub.pe;
-    require(pe.machine == machine_amd64 && pe.optional_magic == pe32_plus_magic, "not a PE32+ image for x86-64");
+    require(pe.machine == machine_amd64 && pe.optional_magic == pe32_plus_magic,
+            "not a PE32+ image for x86-64");
     require(is_power_of_two(pe.section_alignment) && pe.section_alignment % file_page_size == 0 &&
                 is_power_of_two(pe.file_alignment) && file_page_size % pe.file_alignment == 0,
             "its section or file alignment is not one talvik can lay out");
@@ -47,7 +48,8 @@ CheckedStub check_stub(std::span<const unsigned char> bytes) {
         previous_end = std::uint64_t{section.virtual_address} + section.virtual_size;
         if (section.raw_size > 0) {
             first_raw = std::min<std::uint64_t>(first_raw, section.raw_pointer);
-            file_end = std::max<std::uint64_t>(file_end, std::uint64_t{section.raw_pointer} + section.raw_size);
+            file_end =
+                std::max<std::uint64_t>(file_end, std::uint64_t{section.raw_pointer} + section.raw_size);
         }
     }
     require(previous_end <= pe.size_of_image, "its last section reaches past SizeOfImage");

@@ -61,8 +61,9 @@ TEST(ImageLayout, LimitsFollowThePageArithmetic) {
             EXPECT_GT(std::uint64_t{layout.size_of_image} + 8 + file_page_size, max_image_size)
                 << "nothing much left";
             EXPECT_LE(layout.file_size, UINT32_MAX);
-            EXPECT_NE(error_of([&] { lay_out_image(stub.pe, most + 1, constants, resources); })
-                          .find("too large for a launcher image"),
+            EXPECT_NE(error_of([&] {
+                          lay_out_image(stub.pe, most + 1, constants, resources);
+                      }).find("too large for a launcher image"),
                       std::string::npos);
         }
     }
@@ -111,15 +112,15 @@ TEST(StubCheck, FaultsAreNamed) {
          "exactly one image descriptor"},
         {"no marker", [&](Bytes& b) { b[descriptor] ^= 1; }, "exactly one image descriptor"},
         {"bytes after the last section", [](Bytes& b) { b.resize(b.size() + 512); }, "does not end with"},
-        {"headers full", [&](Bytes& b) { patch_u32(b, pe.optional_offset + 60, static_cast<std::uint32_t>(table_end + 40)); },
+        {"headers full",
+         [&](Bytes& b) { patch_u32(b, pe.optional_offset + 60, static_cast<std::uint32_t>(table_end + 40)); },
          "no room for two more section headers"},
         {"resources already",
          [&](Bytes& b) { patch_u32(b, pe.optional_offset + 112 + resource_directory_index * 8 + 4, 16); },
          "already has resources"},
         {"section named .rsrc", [&](Bytes& b) { std::memcpy(&b[pe.section_table_offset], ".rsrc\0\0\0", 8); },
          "of a name talvik adds"},
-        {"odd file alignment", [&](Bytes& b) { patch_u32(b, pe.optional_offset + 36, 0x300); },
-         "alignment"},
+        {"odd file alignment", [&](Bytes& b) { patch_u32(b, pe.optional_offset + 36, 0x300); }, "alignment"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -143,7 +144,8 @@ class WrittenImage : public ::testing::Test {
 } // namespace
 
 TEST_F(WrittenImage, ConstantsReadBackThroughTheDescriptor) {
-    BuildTexts texts{u"{CACHE_DIR}\\Zürich\\Ωmega", u"Zürich Ωmega 😀", u"Orrin */ \\ \"x\"", std::u16string(40, u'9')};
+    BuildTexts texts{u"{CACHE_DIR}\\Zürich\\Ωmega", u"Zürich Ωmega 😀", u"Orrin */ \\ \"x\"",
+                     std::u16string(40, u'9')};
     ImagePlan plan = plan_for(texts);
     Bytes attached = {'K', 'A', 'Y', 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
     ImageLayout layout = write_image(plan, scratch / "image.exe", [&](const AttachedDataSink& sink) {
@@ -165,7 +167,8 @@ TEST_F(WrittenImage, ConstantsReadBackThroughTheDescriptor) {
     EXPECT_EQ(fields.attached_data, layout.data.virtual_address);
     EXPECT_EQ(fields.attached_data_length, attached.size());
     std::span<const unsigned char> company = pe_bytes_from(image, parse_pe_image(image), fields.company_name);
-    const std::vector<unsigned> units = {90, 252, 114, 105, 99, 104, 32, 937, 109, 101, 103, 97, 32, 0xD83D, 0xDE00, 0};
+    const std::vector<unsigned> units = {90,  252, 114, 105, 99, 104,    32,     937,
+                                         109, 101, 103, 97,  32, 0xD83D, 0xDE00, 0};
     for (std::size_t i = 0; i < units.size(); ++i)
         EXPECT_EQ(get_u16(company.data() + 2 * i), units[i]) << i;
 }
