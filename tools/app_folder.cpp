@@ -127,6 +127,8 @@ void walk_folder(Walk& walk, const fs::path& folder, const fs::path& real_folder
             walk_folder(walk, path, target, name);
             walk.upper_components.pop_back();
         } else if (fs::is_regular_file(status)) {
+            if (target == walk.settings->output)
+                throw ToolError("the output would overwrite an input file, " + shown_path(path));
             add_file(walk, path, target, name);
         } else {
             throw ToolError(shown_path(path) + " is not a regular file");

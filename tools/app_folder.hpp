@@ -32,6 +32,9 @@ struct ScanSettings {
     // Canonical paths of files that are never packed: talvik's own output and its pending
     // temporary file, when they lie in the app folder.
     std::vector<std::filesystem::path> skipped_files;
+    // Canonical path of the file the image will be written to; a file to be packed that is
+    // this one is refused ("would overwrite an input file").
+    std::filesystem::path output;
     // Called after each file found, with the files and bytes so far.
     std::function<void(std::size_t files, std::uint64_t bytes)> progress;
 };

@@ -100,11 +100,8 @@ std::vector<AppFile> app_folder_entries(const PackOptions& options, std::size_t 
         is_talvik_image(output.path()))
         settings.skipped_files.push_back(output.path());
     settings.progress = [&](std::size_t files, std::uint64_t bytes) { progress.scanning(files, bytes); };
+    settings.output = output.path();
     std::vector<AppFile> files = scan_app_folder(*options.app_dir, settings);
-    for (const AppFile& file : files)
-        if (file.file == output.path())
-            throw ToolError("the output " + shown_path(options.output) + " would overwrite an input file, " +
-                            shown_name(file.name) + " of the app folder");
     if (!has_pe_signature(files.front().file))
         throw ToolError("the first entry " + shown_name(files.front().name) +
                         " is not a Windows executable (no MZ and PE signature)");

@@ -362,4 +362,11 @@ TEST(AppFolder, SkippedFilesAreNotPacked) {
                               fs::canonical(app / "app-packed.exe")};
     EXPECT_EQ(names_of(scan_app_folder(app.path(), settings)), (std::vector<std::u16string>{u"app.exe"}))
         << "a link to a skipped file is skipped too";
+
+    // The output may not be an input, unless it is left out.
+    write_file(app / "notes.txt", "the user's own");
+    settings.output = fs::canonical(app / "notes.txt");
+    EXPECT_NE(scan_error(app.path(), settings).find("would overwrite an input file, "), std::string::npos);
+    settings.excludes.push_back(parse_exclude_pattern("*.txt"));
+    EXPECT_EQ(scan_app_folder(app.path(), settings).size(), 1u);
 }

@@ -136,7 +136,7 @@ TEST(TalvikCommand, MistakesLeaveNoOutput) {
 
     struct Case {
         std::vector<std::string> args;
-        const char* message;
+        std::string message;
     };
     const std::string lib = "--lib-dir=" + win_build_dir.string();
     const std::string g = good.string();
@@ -161,8 +161,10 @@ TEST(TalvikCommand, MistakesLeaveNoOutput) {
         {{"pack", g, "-o", out, "--exe", "app.exe", "--exclude", "*.EXE"}, "--exe app.exe is excluded"},
         {{"pack", g, "-o", out, "--product", "CON"}, "a device name on Windows"},
         {{"pack", newline, "-o", out}, "line\\nbreak.txt has a character"},
-        {{"pack", g, "-o", (good / "app.exe").string()}, "would overwrite an input file, app.exe"},
-        {{"pack", g, "-o", (good / "link-to-data").string()}, "would overwrite an input file, data.txt"},
+        {{"pack", g, "-o", (good / "app.exe").string()}, "would overwrite an input file, " + g + "/app.exe"},
+        {{"pack", g, "-o", (good / "link-to-data").string()}, "would overwrite an input file"},
+        {{"pack", g, "-o", (good / "app.exe").string(), "--exe", "data.txt"},
+         "would overwrite an input file"},
         {{"pack", g, "-o", out_link, "--icon", (scratch / "icon.png").string()},
          "would overwrite an input file, the icon"},
         {{"pack", "-o", two_bytes_link, "--attached-data", (scratch / "two-bytes").string()},
