@@ -5,6 +5,7 @@
 #include "tools/pack_options.hpp"
 #include "tools/report.hpp"
 #include "tools/usage.hpp"
+#include "tools/version.hpp"
 
 #include <cstdio>
 #include <exception>
@@ -29,6 +30,12 @@ int run_talvik(const std::vector<std::string>& args) {
         if (args.empty() || args[0] == "-h" || args[0] == "--help" || args[0] == "help") {
             std::fputs(talvik_usage, args.empty() ? stderr : stdout);
             return args.empty() ? 1 : 0;
+        }
+        if (args[0] == "--version") {
+            if (args.size() != 1)
+                throw ToolError("usage: talvik --version");
+            std::printf("talvik %s\n", talvik_version);
+            return 0;
         }
         if (args[0] == "pack") {
             PackOptions options = parse_pack_options({args.begin() + 1, args.end()});

@@ -5,7 +5,7 @@ const char* const talvik_usage = R"(talvik: makes one-file launchers for 64-bit 
 usage:
   talvik pack APP_DIR -o OUT.exe [options]   pack a folder into a launcher image
   talvik list IMAGE.exe                      show an image's constants and entries
-  talvik --help | talvik pack --help
+  talvik --help | talvik pack --help | talvik --version
 
 talvik list prints the path template, company, product and version of an image made
 by talvik pack, then one line per entry: size in bytes, stored CRC-32 (marked "!" when
