@@ -3,10 +3,7 @@
 // The test host.install.stage_and_package stages both before these run.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <set>
 #include <sstream>
@@ -14,6 +11,7 @@
 #include <vector>
 
 #include "tests/e2e/e2e_support.hpp"
+#include "tests/install/shell_run.hpp"
 
 namespace {
 
@@ -36,44 +34,14 @@ fs::path demo_app() {
     return e2e::win_build_dir() / "demo-app";
 }
 
-// The shell's single quotes, for one word.
-std::string quoted(const std::string& word) {
-    std::string result = "'";
-    for (char c : word) {
-        result += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return result + "'";
-}
-
 void append_word(std::string& command, const std::string& word) {
     command += ' ';
     command += quoted(word);
 }
 
-struct ToolRun {
-    int status = -1;
-    std::string output; // standard output and error together
-};
-
-ToolRun run_shell(const std::string& command) {
-    ToolRun run;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) {
-        return run;
-    }
-    char chunk[4096];
-    std::size_t got = 0;
-    while ((got = fread(chunk, 1, sizeof chunk, pipe)) > 0) {
-        run.output.append(chunk, got);
-    }
-    int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
-
 // PROGRAM ARGUMENTS in folder cwd, under `env -i`: nothing in the environment but `variables`.
-ToolRun run_clean(const fs::path& cwd, const fs::path& program, const std::vector<std::string>& arguments,
-                  const std::vector<std::string>& variables = {}) {
+ShellRun run_clean(const fs::path& cwd, const fs::path& program, const std::vector<std::string>& arguments,
+                   const std::vector<std::string>& variables = {}) {
     std::string command = "cd " + quoted(cwd.string()) + " && exec env -i";
     for (const std::string& variable : variables) {
         append_word(command, variable);
@@ -125,27 +93,27 @@ fs::path pack_with_build_tree(const fs::path& folder, const std::string& name) {
     for (const std::string& argument : demo_pack_arguments(name)) {
         append_word(command, argument);
     }
-    ToolRun run = run_shell(command);
+    ShellRun run = run_shell(command);
     EXPECT_EQ(run.status, 0) << run.output;
     return folder / name;
 }
 
 // --version, both help texts and `list` of an image answer as the build tree's talvik does.
 void expect_runs_with_empty_environment(const fs::path& tool, const fs::path& folder) {
-    ToolRun shown = run_clean(folder, tool, {"--version"});
+    ShellRun shown = run_clean(folder, tool, {"--version"});
     EXPECT_EQ(shown.status, 0);
     EXPECT_EQ(shown.output, "talvik " + version + "\n");
 
     for (std::vector<std::string> arguments : {std::vector<std::string>{"--help"}, {"pack", "--help"}}) {
-        ToolRun expected = run_clean(folder, build_tree_tool, arguments);
-        ToolRun help = run_clean(folder, tool, arguments);
+        ShellRun expected = run_clean(folder, build_tree_tool, arguments);
+        ShellRun help = run_clean(folder, tool, arguments);
         EXPECT_EQ(help.status, 0) << help.output;
         EXPECT_EQ(help.output, expected.output);
     }
 
     pack_with_build_tree(folder, "Orrin-Deck.exe");
-    ToolRun expected = run_clean(folder, build_tree_tool, {"list", "Orrin-Deck.exe"});
-    ToolRun listed = run_clean(folder, tool, {"list", "Orrin-Deck.exe"});
+    ShellRun expected = run_clean(folder, build_tree_tool, {"list", "Orrin-Deck.exe"});
+    ShellRun listed = run_clean(folder, tool, {"list", "Orrin-Deck.exe"});
     EXPECT_EQ(listed.status, 0) << listed.output;
     EXPECT_NE(listed.output.find("orrin.exe"), std::string::npos) << listed.output;
     EXPECT_EQ(listed.output, expected.output);
@@ -180,7 +148,7 @@ void expect_packs_demo_app_byte_identically(const fs::path& tool, const fs::path
     fs::path reference = pack_with_build_tree(folder / "build-tree", "Orrin-Deck.exe");
     fs::create_directories(folder / "installed");
     fs::path packed = folder / "installed" / "Orrin-Deck.exe";
-    ToolRun run = run_clean(folder, tool, demo_pack_arguments(packed), no_toolchain_variables);
+    ShellRun run = run_clean(folder, tool, demo_pack_arguments(packed), no_toolchain_variables);
     if (run.status != 0 && run.output.find(missing_toolchain) != std::string::npos) {
         GTEST_SKIP() << "talvik pack still needs the mingw toolchain; this check runs once talvik "
                         "writes images itself. It said: "
@@ -204,7 +172,7 @@ void expect_packs_demo_app_byte_identically(const fs::path& tool, const fs::path
 
 // NEEDED entries of an ELF file.
 std::set<std::string> needed_libraries(const fs::path& file) {
-    ToolRun dump = run_shell("objdump -p " + quoted(file.string()));
+    ShellRun dump = run_shell("objdump -p " + quoted(file.string()));
     EXPECT_EQ(dump.status, 0) << dump.output;
     std::set<std::string> needed;
     for (const std::string& line : lines_of(dump.output)) {
@@ -269,12 +237,12 @@ TEST_F(StagedInstall, RunsFromAnotherFolderWithAnEmptyEnvironment) {
 
 // man finds the page beside the tool's folder on PATH (bin/../share/man), as it does in /usr/local.
 TEST_F(StagedInstall, ManFindsThePageThroughPath) {
-    ToolRun found =
+    ShellRun found =
         run_clean(folder, "/usr/bin/man", {"-w", "talvik"}, {"PATH=" + staged_tool().parent_path().string()});
     EXPECT_EQ(found.status, 0) << found.output;
     EXPECT_EQ(found.output, (staged_root() / "usr/local/share/man/man1/talvik.1.gz").string() + "\n");
 
-    ToolRun shown =
+    ShellRun shown =
         run_shell("MANWIDTH=100 man --warnings -E ascii -l " +
                   quoted((staged_root() / "usr/local/share/man/man1/talvik.1.gz").string()) + " | cat");
     EXPECT_EQ(shown.status, 0);
@@ -298,14 +266,14 @@ class DebianPackage : public ::testing::Test {
     // The package's files in a scratch root: never installed into the system.
     fs::path extracted_tool() {
         fs::path root = folder / "root";
-        ToolRun extract =
+        ShellRun extract =
             run_shell("dpkg-deb -x " + quoted(package_file().string()) + " " + quoted(root.string()));
         EXPECT_EQ(extract.status, 0) << extract.output;
         return root / "usr/bin/talvik";
     }
 
     std::string field(const std::string& name) {
-        ToolRun shown = run_shell("dpkg-deb -f " + quoted(package_file().string()) + " " + name);
+        ShellRun shown = run_shell("dpkg-deb -f " + quoted(package_file().string()) + " " + name);
         EXPECT_EQ(shown.status, 0) << shown.output;
         while (!shown.output.empty() && shown.output.back() == '\n') {
             shown.output.pop_back();
@@ -351,7 +319,7 @@ TEST_F(DebianPackage, HoldsTheToolAndItsManualPage) {
     expect_only_runtime_libraries(tool);
 }
 
-TEST_F(DebianPackage, ExtractedToolRunsWithAnEmptyEnvironment) {
+TEST_F(DebianPackage, ExtractedShellRunsWithAnEmptyEnvironment) {
     expect_runs_with_empty_environment(extracted_tool(), folder);
 }
 

@@ -93,19 +93,19 @@ void expect_group_passes(const std::wstring& group, size_t minimum_cases) {
     EXPECT_GE(passed + failed, minimum_cases);
 }
 
-TEST(RuntimeMemory, CopiesEverySizeAndAlignment) {
+TEST(RuntimeMemory, MemcpyCopiesEverySizeAndAlignment) {
     expect_group_passes(L"memcpy", 240);
 }
 
-TEST(RuntimeMemory, MovesOverlappingRangesBothWays) {
+TEST(RuntimeMemory, MemmoveMovesOverlappingRangesBothWays) {
     expect_group_passes(L"memmove", 100);
 }
 
-TEST(RuntimeMemory, SetsTheLowByteOfTheValue) {
+TEST(RuntimeMemory, MemsetSetsTheLowByteOfTheValue) {
     expect_group_passes(L"memset", 300);
 }
 
-TEST(RuntimeMemory, ComparesBytesAsUnsigned) {
+TEST(RuntimeMemory, MemcmpComparesBytesAsUnsigned) {
     expect_group_passes(L"memcmp", 20);
 }
 
@@ -113,23 +113,23 @@ TEST(RuntimeHeap, AllocatesZeroesResizesAndCopies) {
     expect_group_passes(L"heap", 20);
 }
 
-TEST(RuntimeText, MeasuresNarrowAndWideText) {
+TEST(RuntimeText, LengthsOfNarrowAndWideText) {
     expect_group_passes(L"length", 10);
 }
 
-TEST(RuntimeText, ComparesWideTextFoldingOnlyAsciiLetters) {
+TEST(RuntimeText, WcsicmpFoldsOnlyAsciiLetters) {
     expect_group_passes(L"wcsicmp", 15);
 }
 
-TEST(RuntimeText, WidensBytesWithinTheCapacity) {
+TEST(RuntimeText, MbstowcsWidensBytesWithinTheCapacity) {
     expect_group_passes(L"mbstowcs", 11);
 }
 
-TEST(RuntimeText, ClassifiesOnlyAsciiDigits) {
+TEST(RuntimeText, IswdigitClassifiesOnlyAsciiDigits) {
     expect_group_passes(L"iswdigit", 10);
 }
 
-TEST(RuntimeLinkage, FunctionsAreTheImagesOwn) {
+TEST(RuntimeLinkage, NoneOfTheFunctionsIsImported) {
     expect_group_passes(L"linkage", 15);
 }
 
