@@ -6,6 +6,7 @@
 #include "tools/report.hpp"
 #include "tools/text.hpp"
 #include "tools/usage.hpp"
+#include "tools/version.hpp"
 
 #include <cstdio>
 #include <exception>
@@ -51,6 +52,12 @@ int run_talvik(const std::vector<std::string>& args) {
         }
         if (is_help(args[0]) || args[0] == "help") {
             run_help(args);
+            return 0;
+        }
+        if (args[0] == "--version") {
+            if (args.size() != 1)
+                throw ToolError("usage: talvik --version");
+            std::printf("talvik %s\n", talvik_version);
             return 0;
         }
         if (args[0] == "pack") {

@@ -7,6 +7,11 @@ usage:
   talvik list IMAGE.exe                      show an image's constants and entries
   talvik help [pack | list]                  this text, or a command's own
   talvik pack --help | talvik list --help    the same
+  talvik --version                           talvik's own version
+
+talvik list prints the path template, company, product and version of an image made
+by talvik pack, then one line per entry: size in bytes, stored CRC-32 (marked "!" when
+the body does not match it) and the name, in stream order; then the entry count.
 
 Exit status: 0 on success, 1 on any error (one line "talvik: error: ..." on stderr).
 )";
