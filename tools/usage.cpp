@@ -76,10 +76,11 @@ its temporary file are never packed, nor is an earlier image of talvik's at the
 output's name; any other file there is refused as an input file.
 
 Names must work on Windows: no <>:"|?*\ or control characters, no component ending in
-a dot or blank, no device name (CON PRN AUX NUL COM0-COM9 LPT0-LPT9, also with the
-digits ¹ ² ³, CONIN$ CONOUT$; any case, any extension) in any component, and no two
-files or folders whose names differ only in case as Windows compares them (Unicode's
-simple upper case: "É.txt" and "é.txt" clash, so do a file "Data" and a folder "data").
+a dot or blank, no device name (CON PRN AUX NUL COM0-COM9 LPT0-LPT9, also with a
+superscript 1, 2 or 3, CONIN$ CONOUT$; any case, any extension) in any component, and
+no two files or folders whose names differ only in case as Windows compares them
+(Unicode's simple upper case, so beyond ASCII too: an accented capital clashes with its
+small letter, and a file "Data" with a folder "data").
 
 Excludes: PATTERN is matched against each file's and folder's path relative to APP_DIR,
 with "/" between components and case ignored as Windows ignores it. "*" matches within
