@@ -7,6 +7,7 @@
 #include "resources/image_resources.hpp"
 #include "tools/app_folder.hpp"
 #include "tools/embedded_stub.hpp"
+#include "tools/image_list.hpp"
 #include "tools/image_metadata.hpp"
 #include "tools/image_writer.hpp"
 #include "tools/pe_file.hpp"
@@ -37,7 +38,7 @@ std::vector<Bytes> icon_images(const std::vector<fs::path>& icons) {
         return default_icon_images();
     std::vector<IconFile> files;
     for (const fs::path& icon : icons)
-        files.push_back({icon.string(), read_file_bytes(icon, "the icon")});
+        files.push_back({shown_path(icon), read_file_bytes(icon, "the icon")});
     return arrange_icon_images(files);
 }
 
@@ -64,19 +65,51 @@ void warn_about_long_paths(const std::vector<AppFile>& files, std::size_t templa
             longest = &file;
     }
     if (too_long > 0)
-        print_warning(
-            std::to_string(too_long) + " name(s) may exceed the launcher's path limit of " +
-            std::to_string(max_entry_path_units) + " units with the template's likely expansion of about " +
-            std::to_string(template_length) + " units; the longest: " + utf16_to_utf8(longest->name));
+        print_warning(std::to_string(too_long) + " name(s) may exceed the launcher's path limit of " +
+                      std::to_string(max_entry_path_units) +
+                      " units with the template's likely expansion of about " +
+                      std::to_string(template_length) + " units; the longest: " + shown_name(longest->name));
 }
 
-std::vector<AppFile> app_folder_entries(const PackOptions& options, std::size_t template_length) {
-    std::vector<AppFile> files = scan_app_folder(*options.app_dir, options.exe);
+bool is_talvik_image(const fs::path& file) {
+    try {
+        read_image_constants(read_file_bytes(file, "the output"));
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// The pending output is never packed, and neither is an image that an earlier run wrote
+// at the output's name; any other file there is the application's, and must not be
+// overwritten.
+std::vector<AppFile> app_folder_entries(const PackOptions& options, std::size_t template_length,
+                                        const PendingOutput& output, ProgressLine& progress) {
+    ScanSettings settings;
+    settings.exe = options.exe;
+    settings.excludes = options.excludes;
+    settings.skipped_files.push_back(output.temporary_path());
+    std::error_code error;
+    fs::path app_dir = fs::canonical(*options.app_dir, error);
+    if (!error && is_inside_folder(output.path(), app_dir) && fs::is_regular_file(output.path(), error) &&
+        is_talvik_image(output.path()))
+        settings.skipped_files.push_back(output.path());
+    settings.progress = [&](std::size_t files, std::uint64_t bytes) { progress.scanning(files, bytes); };
+    settings.output = output.path();
+    std::vector<AppFile> files = scan_app_folder(*options.app_dir, settings);
     if (!has_pe_signature(files.front().file))
-        throw ToolError("the first entry " + utf16_to_utf8(files.front().name) +
+        throw ToolError("the first entry " + shown_name(files.front().name) +
                         " is not a Windows executable (no MZ and PE signature)");
     warn_about_long_paths(files, template_length);
     return files;
+}
+
+void refuse_overwriting(const fs::path& input, const char* what, const PendingOutput& output,
+                        const fs::path& shown_output) {
+    std::error_code error;
+    if (fs::canonical(input, error) == output.path() && !error)
+        throw ToolError("the output " + shown_path(shown_output) + " would overwrite an input file, " + what +
+                        " " + shown_path(input));
 }
 
 // The compressed size is known only at the end; when even zstd's worst case fits, the
@@ -85,7 +118,7 @@ void warn_when_it_may_not_fit(const std::vector<PayloadSource>& sources, const I
     std::uint64_t stream_size = entry_stream_size(sources);
     std::uint64_t worst_case = ZSTD_COMPRESSBOUND(stream_size) + 64;
     if (worst_case > plan.max_attached_data_length)
-        print_warning("the app folder's " + std::to_string(stream_size) + " bytes must compress to at most " +
+        print_warning("the app folder's " + size_text(stream_size) + " must compress to at most " +
                       std::to_string(plan.max_attached_data_length) +
                       " bytes to fit in a launcher image; packing stops if they do not");
 }
@@ -99,26 +132,26 @@ struct PackedData {
 std::uint64_t given_attached_data_size(const fs::path& file) {
     std::error_code error;
     if (!fs::is_regular_file(file, error))
-        throw ToolError("the attached data " + file.string() + " is no readable file");
+        throw ToolError("the attached data " + shown_path(file) + " is no readable file");
     std::uint64_t size = fs::file_size(file, error);
     if (error)
-        throw ToolError("cannot read the attached data " + file.string() + ": " + error.message());
+        throw ToolError("cannot read the attached data " + shown_path(file) + ": " + error.message());
     if (size < min_attached_data_size)
-        throw ToolError("the attached data " + file.string() + " is shorter than its 3-byte header");
+        throw ToolError("the attached data " + shown_path(file) + " is shorter than its 3-byte header");
     return size;
 }
 
 void copy_attached_data(const fs::path& file, const AttachedDataSink& sink) {
     std::ifstream in(file, std::ios::binary);
     if (!in)
-        throw ToolError("cannot read the attached data " + file.string());
+        throw ToolError("cannot read the attached data " + shown_path(file));
     std::vector<unsigned char> piece(copy_piece_size);
     while (in) {
         in.read(reinterpret_cast<char*>(piece.data()), static_cast<std::streamsize>(piece.size()));
         sink(piece.data(), static_cast<std::size_t>(in.gcount()));
     }
     if (!in.eof())
-        throw ToolError("cannot read the attached data " + file.string());
+        throw ToolError("cannot read the attached data " + shown_path(file));
 }
 
 } // namespace
@@ -131,63 +164,66 @@ void run_pack(const PackOptions& options) {
         check_path_template(metadata.path_template, {metadata.company, metadata.product, metadata.version});
     for (const std::string& warning : check.warnings)
         print_warning(warning);
-    ImagePlan plan =
-        plan_image(stub, {metadata.path_template, metadata.company, metadata.product, metadata.version},
-                   image_resource_entries(icon_images(options.icons), metadata.version_texts));
-    PackedData packed;
-    if (options.attached_data)
-        check_attached_data_fits(plan, given_attached_data_size(*options.attached_data));
 
     install_interrupt_cleanup();
     PendingOutput output(options.output);
+    for (const fs::path& icon : options.icons)
+        refuse_overwriting(icon, "the icon", output, options.output);
+    ImagePlan plan =
+        plan_image(stub, {metadata.path_template, metadata.company, metadata.product, metadata.version},
+                   image_resource_entries(icon_images(options.icons), metadata.version_texts));
+    ProgressLine progress(!options.quiet && isatty(STDERR_FILENO));
     // Everything the user can mend is checked before the long work starts.
-    AttachedDataWriter write_attached;
+    PackedData packed;
     std::vector<PayloadSource> sources;
+    AttachedDataWriter write_attached;
     if (options.attached_data) {
+        refuse_overwriting(*options.attached_data, "the attached data", output, options.output);
+        check_attached_data_fits(plan, given_attached_data_size(*options.attached_data));
+        progress.step("writing the image");
         write_attached = [&](const AttachedDataSink& sink) {
             copy_attached_data(*options.attached_data, sink);
         };
     } else {
-        std::vector<AppFile> files = app_folder_entries(options, check.estimated_length);
+        std::vector<AppFile> files = app_folder_entries(options, check.estimated_length, output, progress);
         for (const AppFile& file : files) {
             sources.push_back({file.name, file.file, {}});
             packed.input_bytes += file.size;
         }
         packed.files = files.size();
         warn_when_it_may_not_fit(sources, plan);
+        // The attached data goes into the image as it is compressed.
         write_attached = [&](const AttachedDataSink& sink) {
             CompressionSettings settings;
             settings.level = options.level.value_or(default_compression_level);
             settings.window_log = options.window_log.value_or(0);
-            ProgressLine progress(!options.quiet && isatty(STDERR_FILENO), packed.files, packed.input_bytes);
-            try {
-                write_attached_data(sources, settings, sink, [&](std::size_t done, std::uint64_t bytes) {
-                    progress.update(done, bytes);
-                });
-            } catch (...) {
-                progress.finish();
-                throw;
-            }
-            progress.finish();
+            write_attached_data(sources, settings, sink, [&](std::size_t done, std::uint64_t bytes) {
+                progress.compressing(done, packed.files, bytes, packed.input_bytes);
+            });
+            progress.step("writing the image");
         };
     }
-    packed.size = write_image(plan, output.temporary_path(), write_attached).attached_data_length;
+    ImageLayout layout = write_image(plan, output.temporary_path(), write_attached);
+    packed.size = layout.attached_data_length;
+    std::uint64_t image_size = layout.file_size;
     output.commit();
+    progress.finish();
 
     if (options.quiet)
         return;
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::string image = shown_path(options.output) + ", " + size_text(image_size) + " (" +
+                        std::to_string(image_size) + " bytes)";
     if (options.attached_data) {
-        std::fprintf(stderr, "talvik: built %s around %llu bytes of attached data in %.1f s\n",
-                     options.output.c_str(), static_cast<unsigned long long>(packed.size), seconds);
+        std::fprintf(stderr, "talvik: built an image around %llu bytes of attached data in %.1f s: %s\n",
+                     static_cast<unsigned long long>(packed.size), seconds, image.c_str());
     } else {
         double ratio = packed.input_bytes == 0 ? 0.0
                                                : 100.0 * static_cast<double>(packed.size) /
                                                      static_cast<double>(packed.input_bytes);
-        std::fprintf(
-            stderr,
-            "talvik: packed %zu files, %llu bytes, into %llu bytes of attached data (%.1f%%) in %.1f s: %s\n",
-            packed.files, static_cast<unsigned long long>(packed.input_bytes),
-            static_cast<unsigned long long>(packed.size), ratio, seconds, options.output.c_str());
+        std::fprintf(stderr,
+                     "talvik: packed %zu files, %s, into %s of attached data (%.1f%%) in %.1f s: %s\n",
+                     packed.files, size_text(packed.input_bytes).c_str(), size_text(packed.size).c_str(),
+                     ratio, seconds, image.c_str());
     }
 }

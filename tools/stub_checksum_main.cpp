@@ -2,12 +2,13 @@
 // a header that talvik is compiled with.
 //
 //   talvik-stub-checksum STUB.exe OUT.hpp
-#include "tools/file_bytes.hpp"
 #include "tools/stub_check.hpp"
 
 #include <cstdio>
 #include <exception>
 #include <fstream>
+#include <iterator>
+#include <vector>
 
 int main(int argc, char** argv) {
     if (argc != 3) {
@@ -15,7 +16,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
-        Bytes stub = read_file_bytes(argv[1], "the stub");
+        std::ifstream in(argv[1], std::ios::binary);
+        if (!in)
+            throw std::runtime_error("cannot read it");
+        std::vector<unsigned char> stub((std::istreambuf_iterator<char>(in)),
+                                        std::istreambuf_iterator<char>());
         check_stub(stub);
         char line[128];
         std::snprintf(line, sizeof line, "constexpr std::uint32_t embedded_stub_crc32 = 0x%08xu;\n",

@@ -22,15 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string error_of(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const ToolError& error) {
-        return error.what();
-    }
-    return "(no error)";
-}
-
 Bytes stub_copy() {
     std::span<const unsigned char> bytes = embedded_stub_bytes();
     return Bytes(bytes.begin(), bytes.end());
