@@ -28,9 +28,14 @@ void check_attached_data_fits(const ImagePlan& plan, std::uint64_t length);
 // Hands the attached data, in order, to the sink it is given.
 using AttachedDataWriter = std::function<void(const AttachedDataSink& sink)>;
 
-// Writes the image into output (an existing file, which it replaces): the attached data
+// Writes the image into output (emptied or made): the attached data
 // straight to its place in the file as write_attached produces it, refused with ToolError the
 // moment it passes the image's limit; then the constants after it, the resource section,
 // and last the stub's bytes with their headers and descriptor filled in. Returns the layout.
 ImageLayout write_image(const ImagePlan& plan, const std::filesystem::path& output,
                         const AttachedDataWriter& write_attached);
+
+// The same around a ready attached data block, copied from its file (by the kernel where
+// it can, so that it never passes through talvik's memory).
+ImageLayout write_image(const ImagePlan& plan, const std::filesystem::path& output,
+                        const std::filesystem::path& attached_data_file);

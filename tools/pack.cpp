@@ -30,8 +30,6 @@ namespace {
 // The launcher joins the target directory and an entry name in a 4096-unit buffer.
 constexpr std::size_t max_entry_path_units = 4095;
 constexpr std::size_t min_attached_data_size = 3;
-// Pieces in which a ready attached data block is copied into the image.
-constexpr std::size_t copy_piece_size = std::size_t{1} << 20;
 
 std::vector<Bytes> icon_images(const std::vector<fs::path>& icons) {
     if (icons.empty())
@@ -141,19 +139,6 @@ std::uint64_t given_attached_data_size(const fs::path& file) {
     return size;
 }
 
-void copy_attached_data(const fs::path& file, const AttachedDataSink& sink) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
-        throw ToolError("cannot read the attached data " + shown_path(file));
-    std::vector<unsigned char> piece(copy_piece_size);
-    while (in) {
-        in.read(reinterpret_cast<char*>(piece.data()), static_cast<std::streamsize>(piece.size()));
-        sink(piece.data(), static_cast<std::size_t>(in.gcount()));
-    }
-    if (!in.eof())
-        throw ToolError("cannot read the attached data " + shown_path(file));
-}
-
 } // namespace
 
 void run_pack(const PackOptions& options) {
@@ -175,16 +160,14 @@ void run_pack(const PackOptions& options) {
     ProgressLine progress(!options.quiet && isatty(STDERR_FILENO));
     // Everything the user can mend is checked before the long work starts.
     PackedData packed;
-    std::vector<PayloadSource> sources;
-    AttachedDataWriter write_attached;
+    ImageLayout layout;
     if (options.attached_data) {
         refuse_overwriting(*options.attached_data, "the attached data", output, options.output);
         check_attached_data_fits(plan, given_attached_data_size(*options.attached_data));
         progress.step("writing the image");
-        write_attached = [&](const AttachedDataSink& sink) {
-            copy_attached_data(*options.attached_data, sink);
-        };
+        layout = write_image(plan, output.temporary_path(), *options.attached_data);
     } else {
+        std::vector<PayloadSource> sources;
         std::vector<AppFile> files = app_folder_entries(options, check.estimated_length, output, progress);
         for (const AppFile& file : files) {
             sources.push_back({file.name, file.file, {}});
@@ -193,7 +176,7 @@ void run_pack(const PackOptions& options) {
         packed.files = files.size();
         warn_when_it_may_not_fit(sources, plan);
         // The attached data goes into the image as it is compressed.
-        write_attached = [&](const AttachedDataSink& sink) {
+        layout = write_image(plan, output.temporary_path(), [&](const AttachedDataSink& sink) {
             CompressionSettings settings;
             settings.level = options.level.value_or(default_compression_level);
             settings.window_log = options.window_log.value_or(0);
@@ -201,9 +184,8 @@ void run_pack(const PackOptions& options) {
                 progress.compressing(done, packed.files, bytes, packed.input_bytes);
             });
             progress.step("writing the image");
-        };
+        });
     }
-    ImageLayout layout = write_image(plan, output.temporary_path(), write_attached);
     packed.size = layout.attached_data_length;
     std::uint64_t image_size = layout.file_size;
     output.commit();

@@ -1,5 +1,6 @@
 // The image writer in-process: the layout's limits, the stub's own check, the refusal of
-// attached data that passes the limit while it streams, and the descriptor read back.
+// attached data that passes the limit while it streams, the descriptor read back, and the
+// output file's copies.
 
 #include "launcher/image_descriptor.hpp"
 #include "payload/producer.hpp"
@@ -7,6 +8,7 @@
 #include "tests/tools/test_support.hpp"
 #include "tools/embedded_stub.hpp"
 #include "tools/image_descriptor.hpp"
+#include "tools/image_file.hpp"
 #include "tools/image_list.hpp"
 #include "tools/image_writer.hpp"
 #include "tools/pe_layout.hpp"
@@ -17,6 +19,8 @@
 
 #include <cstring>
 #include <random>
+#include <sys/stat.h>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -193,4 +197,40 @@ TEST_F(WrittenImage, AttachedDataPassingTheLimitIsRefusedAsItStreams) {
     }
     EXPECT_LE(produced, 100000u) << "stopped the moment it passed";
     EXPECT_EQ(files_below(scratch.path()), std::vector<std::string>{}) << "no output file";
+}
+
+TEST(ImageFile, CopiesThroughTheKernelOrThroughMemory) {
+    ScratchFolder scratch;
+    std::string data(3 * 1024 * 1024 + 17, '\0');
+    std::mt19937 random(11);
+    for (char& byte : data)
+        byte = static_cast<char>(random());
+    write_file(scratch / "block.bin", data);
+    auto copy = [&](const fs::path& source, std::uint64_t most) {
+        ImageFile file(scratch / "image.bin");
+        file.write_zeros(100);
+        std::uint64_t copied = file.copy_from(source, "the attached data", most);
+        file.close();
+        return copied;
+    };
+    auto copied_bytes = [&] {
+        Bytes image = read_file(scratch / "image.bin");
+        return std::string(image.begin() + 100, image.end());
+    };
+
+    EXPECT_EQ(copy(scratch / "block.bin", data.size()), data.size());
+    EXPECT_TRUE(copied_bytes() == data);
+    EXPECT_EQ(copy(scratch / "block.bin", 1000), 1001u) << "no more than one byte past the most";
+    EXPECT_EQ(copied_bytes().size(), 1001u);
+
+    // The kernel does not copy out of a pipe: the copy goes through memory.
+    ASSERT_EQ(mkfifo((scratch / "pipe").c_str(), 0600), 0);
+    std::thread writer([&] { write_file(scratch / "pipe", data); });
+    std::uint64_t from_pipe = copy(scratch / "pipe", data.size());
+    writer.join();
+    EXPECT_EQ(from_pipe, data.size());
+    EXPECT_TRUE(copied_bytes() == data);
+
+    EXPECT_NE(error_of([&] { copy(scratch / "missing.bin", 10); }).find("cannot read the attached data"),
+              std::string::npos);
 }
