@@ -1,5 +1,8 @@
 #include "resources/default_icon.hpp"
 
+#include "resources/icon_group.hpp"
+#include "resources/png.hpp"
+
 #include <algorithm>
 #include <cmath>
 
@@ -116,4 +119,11 @@ Bytes draw_default_icon(std::uint32_t size) {
         }
     }
     return pixels;
+}
+
+std::vector<Bytes> draw_default_icon_images() {
+    std::vector<Bytes> images;
+    for (std::uint32_t size : icon_sizes)
+        images.push_back(encode_png_rgba(size, size, draw_default_icon(size)));
+    return images;
 }

@@ -1,6 +1,5 @@
 #include "resources/icon_group.hpp"
 
-#include "resources/default_icon.hpp"
 #include "resources/png.hpp"
 
 #include <optional>
@@ -21,13 +20,6 @@ std::string sizes_text() {
 }
 
 } // namespace
-
-std::vector<Bytes> default_icon_images() {
-    std::vector<Bytes> images;
-    for (std::uint32_t size : icon_sizes)
-        images.push_back(encode_png_rgba(size, size, draw_default_icon(size)));
-    return images;
-}
 
 std::vector<Bytes> arrange_icon_images(const std::vector<IconFile>& files) {
     if (files.size() != icon_sizes.size())

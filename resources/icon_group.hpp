@@ -15,7 +15,8 @@ struct IconFile {
     Bytes png;
 };
 
-// The default icon drawn at the seven sizes, in slot order.
+// The default icon at the seven sizes, in slot order: the PNGs that
+// draw_default_icon_images (default_icon.hpp) made when talvik was built.
 std::vector<Bytes> default_icon_images();
 
 // Puts the given PNGs into the seven slots by their pixel size. There must be exactly

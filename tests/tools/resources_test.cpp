@@ -1,5 +1,6 @@
 // The image's three resources, read back field by field, and the resource section they go into.
 
+#include "resources/default_icon.hpp"
 #include "resources/icon_group.hpp"
 #include "resources/image_resources.hpp"
 #include "resources/manifest.hpp"
@@ -185,7 +186,8 @@ TEST(IconGroup, DefaultImagesArePngOfEachSize) {
         std::size_t middle_row = size / 2 * (size * 4 + 1);
         EXPECT_EQ(raw[middle_row + 1 + size / 2 * 4 + 3], 255) << size;
     }
-    EXPECT_EQ(default_icon_images(), images) << "drawn the same every time";
+    EXPECT_EQ(draw_default_icon_images(), images) << "what talvik carries is the icon drawn now";
+    EXPECT_EQ(draw_default_icon_images(), draw_default_icon_images()) << "drawn the same every time";
 }
 
 TEST(IconGroup, DirectoryEntries) {
