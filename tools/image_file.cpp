@@ -21,7 +21,8 @@ constexpr std::size_t copy_piece_size = std::size_t{1} << 20;
 int open_source(const fs::path& source, const char* what) {
     int fd = open(source.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        throw ToolError(std::string("cannot read ") + what + " " + shown_path(source) + ": " + std::strerror(errno));
+        throw ToolError(std::string("cannot read ") + what + " " + shown_path(source) + ": " +
+                        std::strerror(errno));
     return fd;
 }
 
