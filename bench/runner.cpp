@@ -5,6 +5,10 @@
 //   bench-runner.exe run OUTPUT_FILE POLL_MS COMMAND_LINE
 //     the child's standard output and error go to OUTPUT_FILE, its input is NUL. With POLL_MS
 //     above 0 the counters are read every POLL_MS ms and once more after the child ended.
+//   bench-runner.exe together OUTPUT_FILE COUNT COMMAND_LINE
+//     COUNT processes of COMMAND_LINE, created suspended and resumed together; timed from
+//     the first creation to the end of the last one. All share OUTPUT_FILE for their output.
+//     exit_code is the first non-zero exit code among them (0 when all ended with 0).
 //   bench-runner.exe where
 //     prints the local application-data folder ({CACHE_DIR}).
 //
@@ -119,6 +123,63 @@ int run(const wchar_t* output_path, DWORD poll_ms, const wchar_t* command_line) 
     return 0;
 }
 
+int together(const wchar_t* output_path, int count, const wchar_t* command_line) {
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    HANDLE output = CreateFileW(output_path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                CREATE_ALWAYS, 0, nullptr);
+    HANDLE input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                               OPEN_EXISTING, 0, nullptr);
+    if (output == INVALID_HANDLE_VALUE || input == INVALID_HANDLE_VALUE || count < 1 ||
+        count > MAXIMUM_WAIT_OBJECTS) {
+        std::fprintf(stderr, "bench-runner: cannot open the children's standard handles (error %lu)\n",
+                     GetLastError());
+        return 101;
+    }
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    PROCESS_INFORMATION processes[MAXIMUM_WAIT_OBJECTS] = {};
+    HANDLE waits[MAXIMUM_WAIT_OBJECTS];
+    LARGE_INTEGER start;
+    LARGE_INTEGER end;
+    QueryPerformanceCounter(&start);
+    for (int index = 0; index < count; ++index) {
+        std::wstring writable(command_line);
+        if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
+                            nullptr, &startup, &processes[index])) {
+            std::fprintf(stderr, "bench-runner: cannot start %ls (error %lu)\n", command_line,
+                         GetLastError());
+            return 100;
+        }
+        waits[index] = processes[index].hProcess;
+    }
+    for (int index = 0; index < count; ++index) {
+        ResumeThread(processes[index].hThread);
+    }
+    WaitForMultipleObjects(static_cast<DWORD>(count), waits, TRUE, INFINITE);
+    QueryPerformanceCounter(&end);
+    DWORD first_failure = 0;
+    int failed = 0;
+    for (int index = 0; index < count; ++index) {
+        DWORD code = 0;
+        GetExitCodeProcess(processes[index].hProcess, &code);
+        if (code != 0) {
+            first_failure = first_failure == 0 ? code : first_failure;
+            ++failed;
+        }
+        CloseHandle(processes[index].hThread);
+        CloseHandle(processes[index].hProcess);
+    }
+    CloseHandle(output);
+    CloseHandle(input);
+    std::printf("outside_us=%lld\nexit_code=%lu\nfailed=%d\n",
+                static_cast<long long>(microseconds(start, end)), first_failure, failed);
+    return 0;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -130,9 +191,14 @@ int wmain(int argc, wchar_t** argv) {
         std::printf("local_appdata=%ls\n", folder);
         return 0;
     }
+    if (argc == 5 && std::wcscmp(argv[1], L"together") == 0) {
+        return together(argv[2], static_cast<int>(std::wcstoul(argv[3], nullptr, 10)), argv[4]);
+    }
     if (argc == 5 && std::wcscmp(argv[1], L"run") == 0) {
         return run(argv[2], static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10)), argv[4]);
     }
-    std::fprintf(stderr, "usage: bench-runner.exe run OUTPUT_FILE POLL_MS COMMAND_LINE | where\n");
+    std::fprintf(stderr,
+                 "usage: bench-runner.exe run OUTPUT_FILE POLL_MS COMMAND_LINE | together OUTPUT_FILE "
+                 "COUNT COMMAND_LINE | where\n");
     return 101;
 }
