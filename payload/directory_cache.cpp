@@ -7,7 +7,7 @@
 #include "diag/stop.hpp"
 #include "launcher/process_state.hpp"
 #include "paths/template_expansion.hpp"
-#include "payload/extract.hpp"
+#include "payload/directory_cache.hpp"
 
 CreatedDirectoryCache created_directory_cache;
 

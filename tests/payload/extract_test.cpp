@@ -11,6 +11,7 @@
 
 #include "launcher/process_state.hpp"
 #include "paths/template_expansion.hpp"
+#include "payload/directory_cache.hpp"
 #include "payload/extract.hpp"
 #include "payload_test_support.hpp"
 #include "tests/payload/crc_forcing.hpp"
