@@ -86,6 +86,12 @@ bool directory_made_now(const wchar_t* path) {
     return false;
 }
 
+void forget_directories_made_now() {
+    for (int index = 0; index < created_directory_cache.count; ++index) {
+        created_directory_cache.made_now[index] = false;
+    }
+}
+
 namespace {
 
 // The walk works on one copy of the path, cut at a backslash per level and restored on

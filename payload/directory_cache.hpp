@@ -5,8 +5,8 @@
 constexpr int created_directory_cache_capacity = 1024;
 struct CreatedDirectoryCache {
     wchar_t* entries[created_directory_cache_capacity];
-    // Made by this run (rather than found existing). Only a hint that a file in it is not
-    // on disk yet: another launcher writing the same tree may have put one there since.
+    // Made by this run (rather than found existing) while it held the extraction lock
+    // without a break since; cleared when it gives the lock up.
     bool made_now[created_directory_cache_capacity];
     int count;
 };
@@ -16,5 +16,7 @@ extern CreatedDirectoryCache created_directory_cache;
 bool ensure_directory(const wchar_t* path);
 // True when this run created the directory (see made_now).
 bool directory_made_now(const wchar_t* path);
+// Clears made_now for every directory: the lock was given up.
+void forget_directories_made_now();
 // Creates every missing ancestor directory of a file path; callers ignore the result.
 bool ensure_parent_directories(const wchar_t* path);

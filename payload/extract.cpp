@@ -19,10 +19,12 @@ unsigned char copy_buffer[copy_buffer_size];
 
 namespace {
 
-// Another launcher's reuse test may hold the file open for the length of one checksum pass,
-// and the writer shares no reading, so its open fails until that handle is closed. The
-// writer tries again after a pause that doubles each time, up to a total that covers the
-// pass over a large file; a file held longer (by a running application) fails as before.
+// Another launcher's reuse test may hold the file open and mapped for the length of one
+// checksum pass. The writer shares no reading, and a mapped file cannot be truncated, so
+// its open fails until that test is done (with a sharing violation, or the user-mapped
+// error when the mapping is met first). The writer tries again after a pause that doubles
+// each time, up to a total that covers the pass over a large file; a file held longer (by
+// a running application) fails as before.
 constexpr DWORD sharing_retry_first_pause_ms = 1;
 constexpr DWORD sharing_retry_longest_pause_ms = 64;
 constexpr DWORD sharing_retry_total_ms = 2000;
@@ -102,9 +104,12 @@ uint32_t disk_checksum(const wchar_t* path) {
     return checksum;
 }
 
-// A directory this run created is unlikely to hold the file already, though another
-// launcher writing the same tree may have put it there since: the test without the lock is
-// skipped there, and the test under the lock decides.
+// Whether the file's directory was made while this launcher has held the extraction lock
+// without a break since. Every launcher that shares the lock writes only while holding it,
+// so no other can have put a file there: one that this run has not written yet is not on
+// disk, and its reuse test would only be a failing open, which on a first start costs as
+// much again as writing the file. (A launcher that could not have the lock writes beside
+// it unchecked either way, as it would with no lock at all.)
 bool parent_made_now(wchar_t* path) {
     size_t separator = 0;
     for (size_t at = wcslen(path); at-- > 1;) {
@@ -133,7 +138,9 @@ HANDLE create_output_file(const wchar_t* path) {
         if (file != INVALID_HANDLE_VALUE) {
             return file;
         }
-        if (GetLastError() != ERROR_SHARING_VIOLATION || paused >= sharing_retry_total_ms) {
+        DWORD error = GetLastError();
+        if ((error != ERROR_SHARING_VIOLATION && error != ERROR_USER_MAPPED_FILE) ||
+            paused >= sharing_retry_total_ms) {
             report_open_failure();
         }
         Sleep(pause);
@@ -142,19 +149,18 @@ HANDLE create_output_file(const wchar_t* path) {
     }
 }
 
-// For an entry whose file was not found intact, or not looked at (tested false): the file
-// opened for writing, or INVALID_HANDLE_VALUE when it proves intact after all. The decision
-// to write is taken holding the lock, which stays held until the file is complete, so two
+// For an entry whose file was not found intact and the lock is not held: the file opened
+// for writing, or INVALID_HANDLE_VALUE when it proves intact after all. The decision to
+// write is taken holding the lock, which stays held until the file is complete, so two
 // launchers never write one file and none runs its child over a file still being written.
+// A test under the lock is needed, since another writer may have finished the file between
+// the first test and the lock.
 //
-// The lock is held per file. Having waited for another launcher, which most likely was
-// writing this very file, the launcher gives the lock back at once and tests the file
-// without it: the launchers that follow one writer then check its files side by side, each
-// waiting only for the file being written, instead of one after another under the lock.
-// Held across a run of files instead, the followers waited for the writer's whole run
-// (measured: bench/README.md). A test under the lock is still needed before writing, since
-// another writer may have finished the file between the first test and the lock.
-HANDLE open_unless_intact(uint32_t stored_checksum, bool tested) {
+// Having waited for another launcher, most likely the writer of this very file, the
+// launcher gives the lock back at once and tests the file without it: the launchers that
+// follow one writer then check its files side by side, each waiting only for the file being
+// written, instead of one after another under the lock.
+HANDLE open_unless_intact(uint32_t stored_checksum) {
     LockTaken taken = take_extraction_lock(target_directory);
     if (taken == LockTaken::after_waiting) {
         release_extraction_lock();
@@ -163,8 +169,8 @@ HANDLE open_unless_intact(uint32_t stored_checksum, bool tested) {
         }
         taken = take_extraction_lock(target_directory);
     }
-    // Without a lock object the first test decides alone, as long as there was one.
-    if ((taken != LockTaken::unlocked || !tested) && disk_checksum(entry_path) == stored_checksum) {
+    // Without a lock object the first test decides alone.
+    if (taken != LockTaken::unlocked && disk_checksum(entry_path) == stored_checksum) {
         release_extraction_lock();
         return INVALID_HANDLE_VALUE;
     }
@@ -206,15 +212,24 @@ void extract_payload() {
         // A file found intact is final: no launcher writes a file that its test under the
         // lock finds intact, so a start over an intact tree takes no lock at all.
         HANDLE file = INVALID_HANDLE_VALUE;
-        bool tested = !parent_made_now(entry_path);
-        if (!tested || disk_checksum(entry_path) != stored_checksum) {
-            file = open_unless_intact(stored_checksum, tested);
+        if (extraction_lock.held) {
+            if (parent_made_now(entry_path) || disk_checksum(entry_path) != stored_checksum) {
+                file = create_output_file(entry_path);
+            }
+        } else if (disk_checksum(entry_path) != stored_checksum) {
+            file = open_unless_intact(stored_checksum);
         }
         copy_body(file, size);
         if (file != INVALID_HANDLE_VALUE) {
             CloseHandle(file);
         }
-        release_extraction_lock();
+        // A writer keeps the lock from file to file, and so its directories made now, until
+        // another launcher asks for it: followers wait for the file being written (and at
+        // most the next), a launcher alone takes the lock once.
+        if (extraction_lock.held && extraction_lock_wanted()) {
+            release_extraction_lock();
+            forget_directories_made_now();
+        }
     }
     close_extraction_lock();
 }

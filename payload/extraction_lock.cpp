@@ -1,6 +1,7 @@
 #include "payload/extraction_lock.hpp"
 
 #include <stdint.h>
+#include <string.h>
 #include <wchar.h>
 
 #include "launcher/process_state.hpp"
@@ -8,6 +9,7 @@
 
 ExtractionLock extraction_lock;
 wchar_t extraction_lock_name[extraction_lock_name_capacity];
+wchar_t extraction_waiting_name[extraction_lock_name_capacity];
 
 namespace {
 
@@ -16,6 +18,7 @@ namespace {
 // all unpacking into the same folder of their profile. Naming a mutex in Global\ needs no
 // privilege (only file mappings and symbolic links there do).
 constexpr wchar_t name_prefix[] = L"Global\\talvik-unpack-";
+constexpr wchar_t waiting_suffix[] = L"-waiting";
 
 // A mutex name is limited in length, a path is not: the name carries hashes.
 constexpr uint64_t fnv_offset_basis = 0xcbf29ce484222325ull;
@@ -29,13 +32,15 @@ wchar_t folded_path[path_capacity];
 // folded alone.
 uint64_t path_hash(const wchar_t* text) {
     int length = static_cast<int>(wcslen(text));
-    int folded = length == 0 ? 0
-                             : LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text, length, folded_path,
-                                             static_cast<int>(path_capacity), nullptr, nullptr, 0);
+    int folded = length == 0
+                     ? 0
+                     : LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text, length, folded_path,
+                                     static_cast<int>(path_capacity), nullptr, nullptr, 0);
     if (folded == 0) {
         for (int at = 0; at < length; ++at) {
             wchar_t unit = text[at];
-            folded_path[at] = unit >= L'a' && unit <= L'z' ? static_cast<wchar_t>(unit - (L'a' - L'A')) : unit;
+            folded_path[at] =
+                unit >= L'a' && unit <= L'z' ? static_cast<wchar_t>(unit - (L'a' - L'A')) : unit;
         }
         folded = length;
     }
@@ -57,16 +62,25 @@ void append_hex(wchar_t*& out, uint64_t value) {
 
 void create_lock() {
     extraction_lock.tried = true;
-    // Only the rights the lock needs, so that a mutex of this name that grants no more
-    // still opens.
-    extraction_lock.mutex = CreateMutexExW(nullptr, extraction_lock_name, 0, SYNCHRONIZE | MUTEX_MODIFY_STATE);
+    // Only the rights the lock needs, so that objects of these names that grant no more
+    // still open.
+    extraction_lock.mutex =
+        CreateMutexExW(nullptr, extraction_lock_name, 0, SYNCHRONIZE | MUTEX_MODIFY_STATE);
     extraction_lock.given_up = extraction_lock.mutex == nullptr;
+    if (extraction_lock.mutex != nullptr) {
+        extraction_lock.waiting = CreateEventExW(nullptr, extraction_waiting_name, CREATE_EVENT_MANUAL_RESET,
+                                                 SYNCHRONIZE | EVENT_MODIFY_STATE);
+    }
 }
 
 // No lock from here on: the run goes on as it would without one.
 void give_up_lock() {
     CloseHandle(extraction_lock.mutex);
     extraction_lock.mutex = nullptr;
+    if (extraction_lock.waiting != nullptr) {
+        CloseHandle(extraction_lock.waiting);
+        extraction_lock.waiting = nullptr;
+    }
 }
 
 } // namespace
@@ -78,7 +92,6 @@ void make_extraction_lock_name(const wchar_t* directory) {
     wchar_t profile[path_capacity];
     profile[0] = 0;
     append_shell_folder(profile, shell_folder_profile, path_capacity);
-    static_assert(sizeof name_prefix / sizeof(wchar_t) - 1 + 16 + 1 + 16 + 1 <= extraction_lock_name_capacity);
     wchar_t* out = extraction_lock_name;
     for (const wchar_t* in = name_prefix; *in != 0; ++in) {
         *out++ = *in;
@@ -87,6 +100,12 @@ void make_extraction_lock_name(const wchar_t* directory) {
     *out++ = L'-';
     append_hex(out, path_hash(profile));
     *out = 0;
+    size_t length = static_cast<size_t>(out - extraction_lock_name);
+    static_assert(sizeof name_prefix / sizeof(wchar_t) - 1 + 16 + 1 + 16 +
+                      sizeof waiting_suffix / sizeof(wchar_t) <=
+                  extraction_lock_name_capacity);
+    memcpy(extraction_waiting_name, extraction_lock_name, length * sizeof(wchar_t));
+    memcpy(extraction_waiting_name + length, waiting_suffix, sizeof waiting_suffix);
 }
 
 LockTaken take_extraction_lock(const wchar_t* directory) {
@@ -102,6 +121,9 @@ LockTaken take_extraction_lock(const wchar_t* directory) {
     DWORD result = WaitForSingleObject(extraction_lock.mutex, 0);
     LockTaken taken = LockTaken::at_once;
     if (result == WAIT_TIMEOUT) {
+        if (extraction_lock.waiting != nullptr) {
+            SetEvent(extraction_lock.waiting);
+        }
         result = WaitForSingleObject(extraction_lock.mutex, INFINITE);
         taken = LockTaken::after_waiting;
     }
@@ -112,6 +134,23 @@ LockTaken take_extraction_lock(const wchar_t* directory) {
     }
     extraction_lock.held = true;
     return taken;
+}
+
+bool extraction_lock_wanted() {
+    if (extraction_lock.waiting == nullptr) {
+        return true;
+    }
+    // A look at the event is a call into the system; the tick count is not.
+    ULONGLONG now = GetTickCount64();
+    if (now - extraction_lock.last_look < request_look_interval_ms) {
+        return false;
+    }
+    extraction_lock.last_look = now;
+    if (WaitForSingleObject(extraction_lock.waiting, 0) != WAIT_OBJECT_0) {
+        return false;
+    }
+    ResetEvent(extraction_lock.waiting);
+    return true;
 }
 
 void release_extraction_lock() {

@@ -58,7 +58,8 @@ class SimultaneousStarts : public ::testing::Test {
             for (int file = 0; file < files_per_folder; ++file) {
                 char relative[64];
                 std::snprintf(relative, sizeof relative, "d%02d/s%d/f%02d.dat", folder, file % 3, file);
-                add(app, relative, pattern(64 + (folder * 7919 + file * 104729) % 40000, folder * 100 + file + 2));
+                add(app, relative,
+                    pattern(64 + (folder * 7919 + file * 104729) % 40000, folder * 100 + file + 2));
             }
         }
         add(app, "empty.txt", "");
@@ -66,8 +67,8 @@ class SimultaneousStarts : public ::testing::Test {
         target = local_appdata() / "TalvikE2E" / name;
         fs::remove_all(target);
         std::string output;
-        ASSERT_EQ(run_talvik({"pack", app.string(), "-o", (work / "Launcher.exe").string(), "--exe", "probe.exe",
-                              "--level", "3", "--template", "{CACHE_DIR}\\TalvikE2E\\" + name},
+        ASSERT_EQ(run_talvik({"pack", app.string(), "-o", (work / "Launcher.exe").string(), "--exe",
+                              "probe.exe", "--level", "3", "--template", "{CACHE_DIR}\\TalvikE2E\\" + name},
                              &output),
                   0)
             << output;
@@ -85,9 +86,10 @@ class SimultaneousStarts : public ::testing::Test {
         std::string windows_name = relative;
         std::replace(windows_name.begin(), windows_name.end(), '/', '\\');
         char line[128];
-        std::snprintf(line, sizeof line, "%08lX %zu %s\n",
-                      crc32(0, reinterpret_cast<const Bytef*>(contents.data()), static_cast<uInt>(contents.size())),
-                      contents.size(), windows_name.c_str());
+        std::snprintf(
+            line, sizeof line, "%08lX %zu %s\n",
+            crc32(0, reinterpret_cast<const Bytef*>(contents.data()), static_cast<uInt>(contents.size())),
+            contents.size(), windows_name.c_str());
         manifest += line;
     }
 
@@ -132,8 +134,8 @@ TEST_F(SimultaneousStarts, SixteenColdStartsAllRunTheirChildOverAnExactTree) {
 
 TEST_F(SimultaneousStarts, WriterKilledInsideAFileLeavesItToTheLaunchersWaitingForIt) {
     const std::string watched = windows_path(target / big_file_name);
-    CrowdOutcome crowd = run_crowd(work, "kill-writer",
-                                   {watched, std::to_string(big_file_size), "3", command("")});
+    CrowdOutcome crowd =
+        run_crowd(work, "kill-writer", {watched, std::to_string(big_file_size), "3", command("")});
     ASSERT_EQ(crowd.status, 0) << crowd.facts["crowd_errors"];
     // The writer was stopped inside the big file, and all three others were still running a
     // while later: none wrote the file beside it or ran its child over a part of it.
@@ -153,9 +155,9 @@ TEST_F(SimultaneousStarts, StartWhileAnotherChildRunsWritesNothing) {
     ASSERT_EQ(run_windows(work, "Launcher.exe --quiet").exit_code, 0u);
     auto before = snapshot_tree(target);
     const std::string event = "talvik-e2e-ready-" + std::to_string(getpid());
-    CrowdOutcome crowd = run_crowd(
-        work, "while-running",
-        {event, "Launcher.exe --quiet --ready-event " + event + " --sleep 5000", command("")});
+    CrowdOutcome crowd =
+        run_crowd(work, "while-running",
+                  {event, "Launcher.exe --quiet --ready-event " + event + " --sleep 5000", command("")});
     ASSERT_EQ(crowd.status, 0) << crowd.facts["crowd_errors"];
     EXPECT_EQ(crowd.facts["first_ready"], "1");
     EXPECT_EQ(crowd.facts["first_still_running"], "1");

@@ -45,6 +45,9 @@ TEST(PayloadExtractionLock, NameFollowsTheDirectoryAsWindowsComparesPaths) {
     }
     // The profile's part is the same for every directory of this user.
     EXPECT_EQ(lock_name_of(L"C:\\elsewhere").substr(name.size() - 16), name.substr(name.size() - 16));
+    // The request event is named after the mutex.
+    lock_name_of(directory);
+    EXPECT_EQ(std::wstring(extraction_waiting_name), name + L"-waiting");
 }
 
 TEST(PayloadExtractionLock, StartOverAnIntactTreeCreatesNoLock) {
@@ -59,6 +62,29 @@ TEST(PayloadExtractionLock, StartOverAnIntactTreeCreatesNoLock) {
     extract_here(block, target);
     EXPECT_FALSE(extraction_lock.tried);
     expect_two_files(target);
+}
+
+TEST(PayloadExtractionLock, RequestThroughTheEventIsAnswered) {
+    const std::wstring target = fresh_directory();
+    lock_name_of(target);
+    HANDLE waiting = CreateEventW(nullptr, TRUE, TRUE, extraction_waiting_name);
+    ASSERT_NE(waiting, nullptr);
+    extract_here(attached_data_for(two_files()), target);
+    EXPECT_EQ(WaitForSingleObject(waiting, 0), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "the holder gave the lock up";
+    expect_two_files(target);
+    CloseHandle(waiting);
+}
+
+TEST(PayloadExtractionLock, WithoutTheEventTheHolderGivesTheLockUpAfterEachFile) {
+    const std::wstring target = fresh_directory();
+    lock_name_of(target);
+    HANDLE other_kind = CreateMutexW(nullptr, FALSE, extraction_waiting_name);
+    ASSERT_NE(other_kind, nullptr);
+    extract_here(attached_data_for(two_files()), target);
+    EXPECT_FALSE(extraction_lock.given_up);
+    expect_two_files(target);
+    CloseHandle(other_kind);
 }
 
 TEST(PayloadExtractionLock, NameHeldByAnotherKindOfObjectLeavesTheRunUnlocked) {
@@ -103,20 +129,28 @@ class HeldLock : public ::testing::Test {
         target = fresh_directory();
         lock = CreateMutexW(nullptr, TRUE, lock_name_of(target).c_str());
         ASSERT_NE(lock, nullptr);
+        waiting = CreateEventW(nullptr, TRUE, FALSE, extraction_waiting_name);
+        ASSERT_NE(waiting, nullptr);
     }
-    void TearDown() override { CloseHandle(lock); }
+    void TearDown() override {
+        CloseHandle(waiting);
+        CloseHandle(lock);
+    }
 
-    // Long enough for the child to start and reach the lock.
-    static constexpr DWORD child_reaches_lock_ms = 1500;
+    // The child asks for the lock through the event just before it waits for it.
+    static constexpr DWORD child_asks_limit_ms = 60000;
     std::wstring target;
     HANDLE lock = nullptr;
+    HANDLE waiting = nullptr;
 };
 
 TEST_F(HeldLock, WriterWaitsAndLeavesAFileThatTheHolderFinished) {
     ChildExtraction child = start_extraction_in_child(attached_data_for(two_files()), target);
-    Sleep(child_reaches_lock_ms);
+    ASSERT_EQ(WaitForSingleObject(waiting, child_asks_limit_ms), WAIT_OBJECT_0);
+    Sleep(100);
     EXPECT_TRUE(still_running(child));
-    EXPECT_EQ(directory_names(target), std::vector<std::wstring>{}) << "nothing written while another holds it";
+    EXPECT_EQ(directory_names(target), std::vector<std::wstring>{})
+        << "nothing written while another holds it";
 
     // The holder finishes the first file, as another launcher would, and gives the lock back:
     // the waiting launcher tests it again and leaves it as it is.
@@ -129,22 +163,68 @@ TEST_F(HeldLock, WriterWaitsAndLeavesAFileThatTheHolderFinished) {
     expect_two_files(target);
 }
 
+// What another launcher's reuse test holds for the length of one checksum pass: the file
+// open for reading with full sharing, and a view of it mapped.
+struct ReuseTestHold {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    HANDLE mapping = nullptr;
+    const void* view = nullptr;
+};
+
+ReuseTestHold hold_for_reuse_test(const std::wstring& path, bool open, bool mapped) {
+    ReuseTestHold hold;
+    hold.file =
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(hold.file, INVALID_HANDLE_VALUE);
+    if (mapped) {
+        hold.mapping = CreateFileMappingW(hold.file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+        hold.view = MapViewOfFile(hold.mapping, FILE_MAP_READ, 0, 0, 0);
+        EXPECT_NE(hold.view, nullptr);
+    }
+    if (!open) {
+        // Only the view is left, as at the end of a pass.
+        CloseHandle(hold.mapping);
+        CloseHandle(hold.file);
+        hold.mapping = nullptr;
+        hold.file = INVALID_HANDLE_VALUE;
+    }
+    return hold;
+}
+
+void end_hold(ReuseTestHold& hold) {
+    if (hold.view != nullptr) {
+        UnmapViewOfFile(hold.view);
+    }
+    if (hold.mapping != nullptr) {
+        CloseHandle(hold.mapping);
+    }
+    if (hold.file != INVALID_HANDLE_VALUE) {
+        CloseHandle(hold.file);
+    }
+}
+
 TEST(PayloadExtractionLockChild, WriterOutwaitsAReuseTestThatHoldsTheFile) {
-    const std::wstring target = fresh_directory();
-    // A damaged file open for reading with full sharing, as another launcher's reuse test
-    // holds it: the writer, which shares no reading, cannot open it until it is closed.
-    write_file(target + L"\\first.txt", "damaged");
-    HANDLE reader = CreateFileW((target + L"\\first.txt").c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
-    ChildExtraction child = start_extraction_in_child(attached_data_for(two_files()), target);
-    Sleep(500);
-    CloseHandle(reader);
-    ChildRun run = finish_extraction_in_child(child);
-    EXPECT_EQ(run.exit_code, 0u) << run.standard_output << run.standard_error;
-    EXPECT_EQ(run.standard_error, "");
-    expect_two_files(target);
+    // The writer shares no reading and cannot truncate a mapped file: its open fails with a
+    // sharing violation or the user-mapped error until the hold ends.
+    struct Case {
+        const char* what;
+        bool open;
+        bool mapped;
+    };
+    for (const Case& c : {Case{"open", true, false}, Case{"open and mapped", true, true},
+                          Case{"only a view left", false, true}}) {
+        const std::wstring target = fresh_directory();
+        write_file(target + L"\\first.txt", "damaged");
+        ReuseTestHold hold = hold_for_reuse_test(target + L"\\first.txt", c.open, c.mapped);
+        ChildExtraction child = start_extraction_in_child(attached_data_for(two_files()), target);
+        Sleep(500);
+        end_hold(hold);
+        ChildRun run = finish_extraction_in_child(child);
+        EXPECT_EQ(run.exit_code, 0u) << c.what << "\n" << run.standard_output << run.standard_error;
+        EXPECT_EQ(run.standard_error, "") << c.what;
+        expect_two_files(target);
+    }
 }
 
 } // namespace
