@@ -27,7 +27,15 @@ Floors (bench/*.cpp, Windows programs run under Wine):
 Decode, write and check are timed inside the process (QueryPerformanceCounter); the
 launcher and the spawn floor from outside (bench-runner: CreateProcessW to end of wait).
 So the floor of a start is decode + write (or check) + spawn: the spawn floor adds the one
-process start and the child's run that every start of the launcher includes.
+process start and the child's run that every start of the launcher includes. Warm start and
+launch overhead are judged against the spawn floor that makes the SHELL32 calls, which
+every start must make; the bare floor is shown for information.
+
+Simultaneous starts (figure 7): 8 launchers of one image created suspended and resumed
+together (bench-runner together), timed until the last has ended, into a folder of their
+own that is new in every round; compared with the single cold start of the same round, and
+with 8 warm starts of an intact tree at once, which is what the followers of one writer
+cannot avoid (each decodes the whole stream and checks every file).
 """
 
 import argparse

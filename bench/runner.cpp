@@ -62,23 +62,43 @@ int64_t microseconds(LARGE_INTEGER start, LARGE_INTEGER end) {
     return (end.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart;
 }
 
-int run(const wchar_t* output_path, DWORD poll_ms, const wchar_t* command_line) {
+// The children's standard handles: input NUL, output and error the output file.
+struct ChildHandles {
+    HANDLE input;
+    HANDLE output;
+    STARTUPINFOW startup;
+};
+
+bool open_child_handles(const wchar_t* output_path, ChildHandles& handles) {
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    HANDLE output =
-        CreateFileW(output_path, GENERIC_WRITE, FILE_SHARE_READ, &inheritable, CREATE_ALWAYS, 0, nullptr);
-    HANDLE input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                               OPEN_EXISTING, 0, nullptr);
-    if (output == INVALID_HANDLE_VALUE || input == INVALID_HANDLE_VALUE) {
+    handles.output = CreateFileW(output_path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                 CREATE_ALWAYS, 0, nullptr);
+    handles.input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                OPEN_EXISTING, 0, nullptr);
+    if (handles.output == INVALID_HANDLE_VALUE || handles.input == INVALID_HANDLE_VALUE) {
         std::fprintf(stderr, "bench-runner: cannot open the child's standard handles (error %lu)\n",
                      GetLastError());
+        return false;
+    }
+    handles.startup = {};
+    handles.startup.cb = sizeof handles.startup;
+    handles.startup.dwFlags = STARTF_USESTDHANDLES;
+    handles.startup.hStdInput = handles.input;
+    handles.startup.hStdOutput = handles.output;
+    handles.startup.hStdError = handles.output;
+    return true;
+}
+
+void close_child_handles(ChildHandles& handles) {
+    CloseHandle(handles.output);
+    CloseHandle(handles.input);
+}
+
+int run(const wchar_t* output_path, DWORD poll_ms, const wchar_t* command_line) {
+    ChildHandles handles;
+    if (!open_child_handles(output_path, handles)) {
         return 101;
     }
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input;
-    startup.hStdOutput = output;
-    startup.hStdError = output;
     PROCESS_INFORMATION process = {};
     std::wstring writable(command_line);
     MemoryPeaks peaks;
@@ -88,7 +108,7 @@ int run(const wchar_t* output_path, DWORD poll_ms, const wchar_t* command_line) 
     LARGE_INTEGER end;
     QueryPerformanceCounter(&start);
     if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr,
-                        nullptr, &startup, &process)) {
+                        nullptr, &handles.startup, &process)) {
         std::fprintf(stderr, "bench-runner: cannot start %ls (error %lu)\n", command_line, GetLastError());
         return 100;
     }
@@ -106,8 +126,7 @@ int run(const wchar_t* output_path, DWORD poll_ms, const wchar_t* command_line) 
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    CloseHandle(output);
-    CloseHandle(input);
+    close_child_handles(handles);
 
     std::printf("outside_us=%lld\nexit_code=%lu\n", static_cast<long long>(microseconds(start, end)), code);
     if (poll_ms > 0) {
@@ -124,23 +143,10 @@ int run(const wchar_t* output_path, DWORD poll_ms, const wchar_t* command_line) 
 }
 
 int together(const wchar_t* output_path, int count, const wchar_t* command_line) {
-    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    HANDLE output = CreateFileW(output_path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                                CREATE_ALWAYS, 0, nullptr);
-    HANDLE input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                               OPEN_EXISTING, 0, nullptr);
-    if (output == INVALID_HANDLE_VALUE || input == INVALID_HANDLE_VALUE || count < 1 ||
-        count > MAXIMUM_WAIT_OBJECTS) {
-        std::fprintf(stderr, "bench-runner: cannot open the children's standard handles (error %lu)\n",
-                     GetLastError());
+    ChildHandles handles;
+    if (count < 1 || count > MAXIMUM_WAIT_OBJECTS || !open_child_handles(output_path, handles)) {
         return 101;
     }
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input;
-    startup.hStdOutput = output;
-    startup.hStdError = output;
     PROCESS_INFORMATION processes[MAXIMUM_WAIT_OBJECTS] = {};
     HANDLE waits[MAXIMUM_WAIT_OBJECTS];
     LARGE_INTEGER start;
@@ -173,8 +179,7 @@ int together(const wchar_t* output_path, int count, const wchar_t* command_line)
         CloseHandle(processes[index].hThread);
         CloseHandle(processes[index].hProcess);
     }
-    CloseHandle(output);
-    CloseHandle(input);
+    close_child_handles(handles);
     std::printf("outside_us=%lld\nexit_code=%lu\nfailed=%d\n",
                 static_cast<long long>(microseconds(start, end)), first_failure, failed);
     return 0;
