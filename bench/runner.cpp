@@ -155,7 +155,7 @@ int together(const wchar_t* output_path, int count, const wchar_t* command_line)
     for (int index = 0; index < count; ++index) {
         std::wstring writable(command_line);
         if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
-                            nullptr, &startup, &processes[index])) {
+                            nullptr, &handles.startup, &processes[index])) {
             std::fprintf(stderr, "bench-runner: cannot start %ls (error %lu)\n", command_line,
                          GetLastError());
             return 100;

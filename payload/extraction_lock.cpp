@@ -140,12 +140,6 @@ bool extraction_lock_wanted() {
     if (extraction_lock.waiting == nullptr) {
         return true;
     }
-    // A look at the event is a call into the system; the tick count is not.
-    ULONGLONG now = GetTickCount64();
-    if (now - extraction_lock.last_look < request_look_interval_ms) {
-        return false;
-    }
-    extraction_lock.last_look = now;
     if (WaitForSingleObject(extraction_lock.waiting, 0) != WAIT_OBJECT_0) {
         return false;
     }

@@ -28,8 +28,6 @@ struct ExtractionLock {
     // The mutex could not be created, opened or waited for: the run went on unlocked.
     bool given_up;
     bool held;
-    // When the holder last looked for a request (GetTickCount64).
-    ULONGLONG last_look;
 };
 extern ExtractionLock extraction_lock;
 extern wchar_t extraction_lock_name[extraction_lock_name_capacity];
@@ -46,10 +44,8 @@ enum class LockTaken { unlocked, at_once, after_waiting };
 // having asked the holder to give it up.
 LockTaken take_extraction_lock(const wchar_t* directory);
 // True when another launcher has asked for the lock (and always when there is no event to
-// ask through); clears the request. The event is looked at after a file only when this
-// long has passed since the last look (at the next tick of the system clock, about 16 ms
-// on Windows): a follower waits for the file being written and at most that long besides.
-constexpr ULONGLONG request_look_interval_ms = 4;
+// ask through); clears the request. The holder asks after each file, so a follower waits
+// only for the file being written.
 bool extraction_lock_wanted();
 // Gives the lock back if it is held.
 void release_extraction_lock();
