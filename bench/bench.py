@@ -186,16 +186,21 @@ class Bench:
                                     stdin=subprocess.DEVNULL, stdout=sink, stderr=subprocess.STDOUT).returncode
         return status, capture.read_text(errors="replace")
 
+    def runner_figures(self, mode, arguments, what):
+        """bench-runner MODE OUTPUT_FILE ARGUMENTS...: its "key=value" figures and the text
+        its children wrote to OUTPUT_FILE."""
+        output = self.work / "run-output.txt"
+        output.unlink(missing_ok=True)
+        status, text = self.wine([mode, windows_path(output)] + arguments)
+        figures = parse_values(text)
+        if status != 0 or "outside_us" not in figures:
+            raise SystemExit(f"bench: the runner failed on {what}:\n{text}")
+        return figures, output.read_text(errors="replace") if output.exists() else ""
+
     def wine_run(self, line, poll_ms=0):
         """One command line through bench-runner: its outside time, exit code and memory
         samples, plus the "key=value" lines the program itself printed (prefixed child_)."""
-        output = self.work / "run-output.txt"
-        output.unlink(missing_ok=True)
-        status, text = self.wine(["run", windows_path(output), str(poll_ms), line])
-        figures = parse_values(text)
-        if status != 0 or "outside_us" not in figures:
-            raise SystemExit(f"bench: the runner failed on {line}:\n{text}")
-        child_text = output.read_text(errors="replace") if output.exists() else ""
+        figures, child_text = self.runner_figures("run", [str(poll_ms), line], line)
         figures.update({"child_" + key: value for key, value in parse_values(child_text).items()})
         if figures["exit_code"] != 0:
             raise SystemExit(f"bench: {line} ended with {figures['exit_code']:#x}:\n{child_text}")
@@ -204,15 +209,9 @@ class Bench:
     def wine_together(self, line, count):
         """COUNT processes of one command line started together: the time until the last
         has ended, and the first non-zero exit code among them."""
-        output = self.work / "run-output.txt"
-        output.unlink(missing_ok=True)
-        status, text = self.wine(["together", windows_path(output), str(count), line])
-        figures = parse_values(text)
-        if status != 0 or "outside_us" not in figures:
-            raise SystemExit(f"bench: the runner failed on {count} x {line}:\n{text}")
+        figures, child_text = self.runner_figures("together", [str(count), line], f"{count} x {line}")
         if figures["exit_code"] != 0:
             # Counted in the table: a start that fails here is what the figure is about.
-            child_text = output.read_text(errors="replace") if output.exists() else ""
             log(f"bench: {figures['failed']} of {count} x {line} failed, first with {figures['exit_code']:#x}: "
                 f"{child_text.strip()[:300]}")
         return figures

@@ -16,7 +16,10 @@ namespace {
 // Global\ rather than Local\: Local\ is one per logon session, and one user can run several
 // sessions at once (the console and a remote desktop, or a scheduled task in session 0),
 // all unpacking into the same folder of their profile. Naming a mutex in Global\ needs no
-// privilege (only file mappings and symbolic links there do).
+// privilege (only file mappings and symbolic links there do). A risk accepted: another
+// user may create a mutex of this name first, grant us access and never release it, and
+// our launchers then wait for it; telling its owner apart would need ADVAPI32, which the
+// image does not import. Objects made by the launcher itself grant other users nothing.
 constexpr wchar_t name_prefix[] = L"Global\\talvik-unpack-";
 constexpr wchar_t waiting_suffix[] = L"-waiting";
 
