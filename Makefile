@@ -8,9 +8,10 @@ export WINEPREFIX := $(abspath $(BUILD))/wine-prefix
 export WINEDEBUG := -all
 export WINEDLLOVERRIDES := mscoree,mshtml=
 WINE := /usr/lib/wine/wine64
+PREFIX ?= /usr/local
 WINESERVER := /usr/lib/wine/wineserver
 
-.PHONY: all setup build win host wine-prefix wine-up test demo bench format clean
+.PHONY: all setup build win host wine-prefix wine-up test demo bench install deb format clean
 
 all: build
 
@@ -49,6 +50,14 @@ demo: build wine-up
 
 bench: build wine-up
 	@bash bench/run.sh $(BUILD); status=$$?; $(WINESERVER) -k || true; exit $$status
+
+# talvik and its manual page under $(PREFIX) (bin/, share/man/man1/); DESTDIR stages them.
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(HOST_DIR) --prefix "$(PREFIX)" --strip
+
+# $(BUILD)/talvik_<version>_amd64.deb
+deb: build
+	cpack --config $(HOST_DIR)/CPackConfig.cmake -B $(abspath $(BUILD))
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp' '*.h')

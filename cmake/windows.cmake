@@ -8,6 +8,11 @@ set(TALVIK_LAUNCHER_OPTIONS ${TALVIK_WARNINGS} -O2 -fno-exceptions -fno-rtti -fn
     -fno-stack-protector -ffunction-sections -municode
     # Calls to C functions bind to plain symbols, which our runtime or mingw's import library supply.
     -D_CRTIMP=)
+# The runtime itself, and the program that tests it: without builtins and loop-pattern
+# detection, so that the compiler neither turns a loop into a call to the function it
+# implements nor answers a call to one of them itself.
+set(TALVIK_FREESTANDING_OPTIONS ${TALVIK_LAUNCHER_OPTIONS} -ffreestanding -fno-tree-loop-distribute-patterns
+    -fno-builtin)
 
 # Header settings of every launcher image; talvik pack links with the same line (image-link.rsp).
 set(TALVIK_IMAGE_LINK_OPTIONS

@@ -4,7 +4,9 @@
 #include "tools/pack.hpp"
 #include "tools/pack_options.hpp"
 #include "tools/report.hpp"
+#include "tools/text.hpp"
 #include "tools/usage.hpp"
+#include "tools/version.hpp"
 
 #include <cstdio>
 #include <exception>
@@ -12,9 +14,13 @@
 
 namespace {
 
+bool is_help(const std::string& arg) {
+    return arg == "-h" || arg == "--help";
+}
+
 void run_list(const std::vector<std::string>& args) {
-    if (args.size() == 2 && (args[1] == "-h" || args[1] == "--help")) {
-        std::fputs(talvik_usage, stdout);
+    if (args.size() == 2 && is_help(args[1])) {
+        std::fputs(list_usage, stdout);
         return;
     }
     if (args.size() != 2 || args[1].empty())
@@ -22,13 +28,37 @@ void run_list(const std::vector<std::string>& args) {
     list_image(args[1], std::cout);
 }
 
+// "talvik help [COMMAND]".
+void run_help(const std::vector<std::string>& args) {
+    if (args.size() > 2)
+        throw ToolError("usage: talvik help [pack | list]");
+    if (args.size() == 1)
+        std::fputs(talvik_usage, stdout);
+    else if (args[1] == "pack")
+        std::fputs(pack_usage, stdout);
+    else if (args[1] == "list")
+        std::fputs(list_usage, stdout);
+    else
+        throw ToolError("no help for \"" + shown_text(args[1]) + "\": the commands are pack and list");
+}
+
 } // namespace
 
 int run_talvik(const std::vector<std::string>& args) {
     try {
-        if (args.empty() || args[0] == "-h" || args[0] == "--help" || args[0] == "help") {
-            std::fputs(talvik_usage, args.empty() ? stderr : stdout);
-            return args.empty() ? 1 : 0;
+        if (args.empty()) {
+            std::fputs(talvik_usage, stderr);
+            return 1;
+        }
+        if (is_help(args[0]) || args[0] == "help") {
+            run_help(args);
+            return 0;
+        }
+        if (args[0] == "--version") {
+            if (args.size() != 1)
+                throw ToolError("usage: talvik --version");
+            std::printf("talvik %s\n", talvik_version);
+            return 0;
         }
         if (args[0] == "pack") {
             PackOptions options = parse_pack_options({args.begin() + 1, args.end()});
@@ -42,10 +72,15 @@ int run_talvik(const std::vector<std::string>& args) {
             run_list(args);
             return 0;
         }
-        throw ToolError("unknown command \"" + args[0] + "\" (see talvik --help)");
-    } catch (const std::exception& error) {
+        throw ToolError("unknown command \"" + shown_text(args[0]) + "\" (see talvik --help)");
+    } catch (const ToolError& error) {
         std::cout.flush();
         std::fprintf(stderr, "talvik: error: %s\n", error.what());
+        return 1;
+    } catch (const std::exception& error) {
+        // Messages from the shared code (producer, resources) may carry a file name.
+        std::cout.flush();
+        std::fprintf(stderr, "talvik: error: %s\n", shown_text(error.what()).c_str());
         return 1;
     }
 }

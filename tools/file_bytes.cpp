@@ -1,6 +1,7 @@
 #include "tools/file_bytes.hpp"
 
 #include "tools/report.hpp"
+#include "tools/text.hpp"
 
 #include <fstream>
 #include <iterator>
@@ -9,6 +10,6 @@
 Bytes read_file_bytes(const std::filesystem::path& path, const char* what) {
     std::ifstream in(path, std::ios::binary);
     if (!in)
-        throw ToolError(std::string("cannot read ") + what + " " + path.string());
+        throw ToolError(std::string("cannot read ") + what + " " + shown_path(path));
     return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }

@@ -211,10 +211,10 @@ void list_image(const std::filesystem::path& image_file, std::ostream& out) {
     ImageConstants constants = read_image_constants(image);
     std::vector<ListedEntry> entries = list_attached_data(constants.attached_data);
 
-    out << "template  " << utf16_to_utf8(constants.path_template) << "\n"
-        << "company   " << utf16_to_utf8(constants.company_name) << "\n"
-        << "product   " << utf16_to_utf8(constants.product_name) << "\n"
-        << "version   " << utf16_to_utf8(constants.version_string) << "\n"
+    out << "template  " << shown_name(constants.path_template) << "\n"
+        << "company   " << shown_name(constants.company_name) << "\n"
+        << "product   " << shown_name(constants.product_name) << "\n"
+        << "version   " << shown_name(constants.version_string) << "\n"
         << "attached  " << constants.attached_data.size() << " bytes\n";
     std::uint64_t total = 0;
     std::size_t mismatches = 0;
@@ -222,7 +222,7 @@ void list_image(const std::filesystem::path& image_file, std::ostream& out) {
     for (const ListedEntry& entry : entries) {
         std::snprintf(line, sizeof line, "%14" PRIu64 "  %08" PRIx32 "%s  ", entry.size, entry.checksum,
                       entry.checksum_matches ? "" : "!");
-        out << line << utf16_to_utf8(entry.name) << "\n";
+        out << line << shown_name(entry.name) << "\n";
         total += entry.size;
         mismatches += entry.checksum_matches ? 0 : 1;
     }

@@ -2,6 +2,7 @@
 
 #include "tools/report.hpp"
 #include "tools/text.hpp"
+#include "tools/windows_names.hpp"
 
 #include <charconv>
 
@@ -20,7 +21,7 @@ bool unusable_in_directory_name(char16_t unit) {
 }
 
 void check_directory_name(std::u16string_view name, std::u16string_view source, const char* what) {
-    std::string shown = utf16_to_utf8(source);
+    std::string shown = shown_name(source);
     if (name.empty())
         throw ToolError(std::string("the ") + what + " \"" + shown +
                         "\" gives an empty directory name for the default template; give --template");
@@ -29,6 +30,9 @@ void check_directory_name(std::u16string_view name, std::u16string_view source, 
             throw ToolError(std::string("the ") + what + " \"" + shown +
                             "\" has characters that cannot stand in the default template's directory names; "
                             "give --template");
+    if (is_reserved_device_name(name))
+        throw ToolError(std::string("the ") + what + " \"" + shown + "\" gives the directory name \"" +
+                        shown_name(name) + "\", a device name on Windows; give --template");
 }
 
 } // namespace
@@ -38,13 +42,14 @@ std::array<std::uint16_t, 4> parse_version(std::string_view text) {
     std::size_t field = 0;
     std::size_t start = 0;
     auto fail = [&]() {
-        return ToolError("version \"" + std::string(text) + "\" is not four numbers 0..65535 like 1.20.0.0");
+        return ToolError("version \"" + shown_text(text) +
+                         "\" is not 1 to 4 numbers 0..65535 with dots between, like 1.20 or 1.20.0.0");
     };
     while (true) {
         std::size_t end = text.find('.', start);
         std::string_view part =
             text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
-        if (field == version_fields || part.empty() || part.size() > 5)
+        if (field == version_fields || part.empty())
             throw fail();
         unsigned value = 0;
         auto [stop, error] = std::from_chars(part.data(), part.data() + part.size(), value);
@@ -55,9 +60,16 @@ std::array<std::uint16_t, 4> parse_version(std::string_view text) {
             break;
         start = end + 1;
     }
-    if (field != version_fields)
-        throw fail();
     return numbers;
+}
+
+std::string version_text(const std::array<std::uint16_t, 4>& numbers) {
+    std::string text = std::to_string(numbers[0]);
+    for (std::size_t field = 1; field < numbers.size(); ++field) {
+        text += '.';
+        text += std::to_string(numbers[field]);
+    }
+    return text;
 }
 
 std::u16string product_file_stem(std::u16string_view product) {
@@ -87,8 +99,9 @@ std::u16string default_path_template(std::u16string_view company, std::u16string
 }
 
 ImageMetadata resolve_image_metadata(const PackOptions& options, const std::string& fallback_product) {
-    std::string version = options.version.value_or(std::string(default_version));
-    std::array<std::uint16_t, 4> numbers = parse_version(version);
+    std::array<std::uint16_t, 4> numbers =
+        parse_version(options.version.value_or(std::string(default_version)));
+    std::string version = version_text(numbers);
 
     ImageMetadata metadata;
     metadata.product = utf8_to_utf16(options.product.value_or(fallback_product), "the product name");

@@ -8,6 +8,7 @@
 #include "tools/app_folder.hpp"
 #include "tools/constants_writer.hpp"
 #include "tools/image_link.hpp"
+#include "tools/image_list.hpp"
 #include "tools/image_metadata.hpp"
 #include "tools/pe_file.hpp"
 #include "tools/progress.hpp"
@@ -35,7 +36,7 @@ std::vector<Bytes> icon_images(const std::vector<fs::path>& icons) {
         return default_icon_images();
     std::vector<IconFile> files;
     for (const fs::path& icon : icons)
-        files.push_back({icon.string(), read_file_bytes(icon, "the icon")});
+        files.push_back({shown_path(icon), read_file_bytes(icon, "the icon")});
     return arrange_icon_images(files);
 }
 
@@ -62,10 +63,10 @@ void warn_about_long_paths(const std::vector<AppFile>& files, std::size_t templa
             longest = &file;
     }
     if (too_long > 0)
-        print_warning(
-            std::to_string(too_long) + " name(s) may exceed the launcher's path limit of " +
-            std::to_string(max_entry_path_units) + " units with the template's likely expansion of about " +
-            std::to_string(template_length) + " units; the longest: " + utf16_to_utf8(longest->name));
+        print_warning(std::to_string(too_long) + " name(s) may exceed the launcher's path limit of " +
+                      std::to_string(max_entry_path_units) +
+                      " units with the template's likely expansion of about " +
+                      std::to_string(template_length) + " units; the longest: " + shown_name(longest->name));
 }
 
 struct PackedData {
@@ -75,17 +76,49 @@ struct PackedData {
     std::uint64_t input_bytes = 0;
 };
 
-std::vector<AppFile> app_folder_entries(const PackOptions& options, std::size_t template_length) {
-    std::vector<AppFile> files = scan_app_folder(*options.app_dir, options.exe);
+bool is_talvik_image(const fs::path& file) {
+    try {
+        read_image_constants(read_file_bytes(file, "the output"));
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// The pending output is never packed, and neither is an image that an earlier run wrote
+// at the output's name; any other file there is the application's, and must not be
+// overwritten.
+std::vector<AppFile> app_folder_entries(const PackOptions& options, std::size_t template_length,
+                                        const PendingOutput& output, ProgressLine& progress) {
+    ScanSettings settings;
+    settings.exe = options.exe;
+    settings.excludes = options.excludes;
+    settings.skipped_files.push_back(output.temporary_path());
+    std::error_code error;
+    fs::path app_dir = fs::canonical(*options.app_dir, error);
+    if (!error && is_inside_folder(output.path(), app_dir) && fs::is_regular_file(output.path(), error) &&
+        is_talvik_image(output.path()))
+        settings.skipped_files.push_back(output.path());
+    settings.progress = [&](std::size_t files, std::uint64_t bytes) { progress.scanning(files, bytes); };
+    settings.output = output.path();
+    std::vector<AppFile> files = scan_app_folder(*options.app_dir, settings);
     if (!has_pe_signature(files.front().file))
-        throw ToolError("the first entry " + utf16_to_utf8(files.front().name) +
+        throw ToolError("the first entry " + shown_name(files.front().name) +
                         " is not a Windows executable (no MZ and PE signature)");
     warn_about_long_paths(files, template_length);
     return files;
 }
 
+void refuse_overwriting(const fs::path& input, const char* what, const PendingOutput& output,
+                        const fs::path& shown_output) {
+    std::error_code error;
+    if (fs::canonical(input, error) == output.path() && !error)
+        throw ToolError("the output " + shown_path(shown_output) + " would overwrite an input file, " + what +
+                        " " + shown_path(input));
+}
+
 PackedData compress_app_folder(const PackOptions& options, const std::vector<AppFile>& files,
-                               const fs::path& work_dir) {
+                               const fs::path& work_dir, ProgressLine& progress) {
     PackedData packed;
     std::vector<PayloadSource> sources;
     for (const AppFile& file : files) {
@@ -97,37 +130,32 @@ PackedData compress_app_folder(const PackOptions& options, const std::vector<App
     CompressionSettings settings;
     settings.level = options.level.value_or(default_compression_level);
     settings.window_log = options.window_log.value_or(0);
-    ProgressLine progress(!options.quiet && isatty(STDERR_FILENO), files.size(), packed.input_bytes);
-    std::vector<unsigned char> attached;
-    try {
-        attached = build_attached_data(
-            sources, settings, [&](std::size_t done, std::uint64_t bytes) { progress.update(done, bytes); });
-    } catch (...) {
-        progress.finish();
-        throw;
-    }
-    progress.finish();
+    std::vector<unsigned char> attached =
+        build_attached_data(sources, settings, [&](std::size_t done, std::uint64_t bytes) {
+            progress.compressing(done, files.size(), bytes, packed.input_bytes);
+        });
 
+    progress.step("writing the image");
     packed.file = work_dir / work_file::attached_data;
     packed.size = attached.size();
     std::ofstream out(packed.file, std::ios::binary);
     out.write(reinterpret_cast<const char*>(attached.data()), static_cast<std::streamsize>(attached.size()));
     if (!out.flush())
-        throw ToolError("cannot write " + packed.file.string());
+        throw ToolError("cannot write " + shown_path(packed.file));
     return packed;
 }
 
 PackedData given_attached_data(const fs::path& file) {
     std::error_code error;
     if (!fs::is_regular_file(file, error))
-        throw ToolError("the attached data " + file.string() + " is no readable file");
+        throw ToolError("the attached data " + shown_path(file) + " is no readable file");
     PackedData packed;
     packed.file = fs::absolute(file);
     packed.size = fs::file_size(file, error);
     if (error)
-        throw ToolError("cannot read the attached data " + file.string() + ": " + error.message());
+        throw ToolError("cannot read the attached data " + shown_path(file) + ": " + error.message());
     if (packed.size < min_attached_data_size)
-        throw ToolError("the attached data " + file.string() + " is shorter than its 3-byte header");
+        throw ToolError("the attached data " + shown_path(file) + " is shorter than its 3-byte header");
     return packed;
 }
 
@@ -140,44 +168,54 @@ void run_pack(const PackOptions& options) {
         check_path_template(metadata.path_template, {metadata.company, metadata.product, metadata.version});
     for (const std::string& warning : check.warnings)
         print_warning(warning);
-    std::vector<Bytes> icons = icon_images(options.icons);
 
     install_interrupt_cleanup();
     PendingOutput output(options.output);
+    for (const fs::path& icon : options.icons)
+        refuse_overwriting(icon, "the icon", output, options.output);
+    std::vector<Bytes> icons = icon_images(options.icons);
+    ProgressLine progress(!options.quiet && isatty(STDERR_FILENO));
     // Everything the user can mend is checked before the long work starts.
     std::vector<AppFile> files;
     PackedData packed;
-    if (options.attached_data)
+    if (options.attached_data) {
+        refuse_overwriting(*options.attached_data, "the attached data", output, options.output);
         packed = given_attached_data(*options.attached_data);
-    else
-        files = app_folder_entries(options, check.estimated_length);
+    } else {
+        files = app_folder_entries(options, check.estimated_length, output, progress);
+    }
     fs::path lib_dir = find_lib_dir(options.lib_dir);
     MingwTools tools = find_mingw_tools();
 
     TempFolder work;
     if (!options.attached_data)
-        packed = compress_app_folder(options, files, work.path());
+        packed = compress_app_folder(options, files, work.path(), progress);
 
+    progress.step("writing the image");
     BuildConstants constants{metadata.path_template, metadata.company, metadata.product, metadata.version,
                              packed.file};
     link_image(tools, lib_dir, write_constants_assembly(constants),
                write_image_resources(icons, metadata.version_texts), work.path(), output.temporary_path());
+    std::error_code error;
+    std::uint64_t image_size = fs::file_size(output.temporary_path(), error);
     output.commit();
+    progress.finish();
 
     if (options.quiet)
         return;
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::string image = shown_path(options.output) + ", " + size_text(image_size) + " (" +
+                        std::to_string(image_size) + " bytes)";
     if (options.attached_data) {
-        std::fprintf(stderr, "talvik: built %s around %llu bytes of attached data in %.1f s\n",
-                     options.output.c_str(), static_cast<unsigned long long>(packed.size), seconds);
+        std::fprintf(stderr, "talvik: built an image around %llu bytes of attached data in %.1f s: %s\n",
+                     static_cast<unsigned long long>(packed.size), seconds, image.c_str());
     } else {
         double ratio = packed.input_bytes == 0 ? 0.0
                                                : 100.0 * static_cast<double>(packed.size) /
                                                      static_cast<double>(packed.input_bytes);
-        std::fprintf(
-            stderr,
-            "talvik: packed %zu files, %llu bytes, into %llu bytes of attached data (%.1f%%) in %.1f s: %s\n",
-            packed.files, static_cast<unsigned long long>(packed.input_bytes),
-            static_cast<unsigned long long>(packed.size), ratio, seconds, options.output.c_str());
+        std::fprintf(stderr,
+                     "talvik: packed %zu files, %s, into %s of attached data (%.1f%%) in %.1f s: %s\n",
+                     packed.files, size_text(packed.input_bytes).c_str(), size_text(packed.size).c_str(),
+                     ratio, seconds, image.c_str());
     }
 }

@@ -1,6 +1,7 @@
 #include "tools/pack_options.hpp"
 
 #include "tools/report.hpp"
+#include "tools/text.hpp"
 
 #include <charconv>
 
@@ -11,7 +12,7 @@ int parse_number(const std::string& option, const std::string& text, int low, in
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (error != std::errc() || end != text.data() + text.size() || value < low || value > high)
         throw ToolError(option + " wants a whole number from " + std::to_string(low) + " to " +
-                        std::to_string(high) + ", not \"" + text + "\"");
+                        std::to_string(high) + ", not \"" + shown_text(text) + "\"");
     return value;
 }
 
@@ -52,6 +53,9 @@ PackOptions parse_pack_options(const std::vector<std::string>& args) {
         if (std::size_t equals = arg.find('='); arg.starts_with("--") && equals != std::string::npos) {
             name = arg.substr(0, equals);
             inline_value = arg.substr(equals + 1);
+        } else if (arg.starts_with("-o") && arg.size() > 2) {
+            name = "-o";
+            inline_value = arg.substr(2);
         }
         if (name == "-h" || name == "--help") {
             options.help = true;
@@ -94,6 +98,8 @@ PackOptions parse_pack_options(const std::vector<std::string>& args) {
             if (file.empty())
                 throw ToolError("--icon wants a file name");
             options.icons.push_back(file);
+        } else if (name == "--exclude") {
+            options.excludes.push_back(parse_exclude_pattern(value()));
         } else if (name == "--level") {
             if (options.level)
                 throw ToolError("--level is given twice");
@@ -107,14 +113,15 @@ PackOptions parse_pack_options(const std::vector<std::string>& args) {
         } else if (name == "--lib-dir") {
             set_once(options.lib_dir, name, value());
         } else {
-            throw ToolError("unknown option " + name + " (see talvik pack --help)");
+            throw ToolError("unknown option " + shown_text(name) + " (see talvik pack --help)");
         }
     }
     if (options.help)
         return options;
 
     if (positional.size() > 1)
-        throw ToolError("one APP_DIR only, got \"" + positional[0] + "\" and \"" + positional[1] + "\"");
+        throw ToolError("one APP_DIR only, got \"" + shown_text(positional[0]) + "\" and \"" +
+                        shown_text(positional[1]) + "\"");
     if (positional.size() == 1) {
         if (positional[0].empty())
             throw ToolError("APP_DIR is empty");
@@ -123,8 +130,8 @@ PackOptions parse_pack_options(const std::vector<std::string>& args) {
     if (options.attached_data) {
         if (options.app_dir)
             throw ToolError("give APP_DIR or --attached-data, not both");
-        if (options.exe || options.level || options.window_log)
-            throw ToolError("--exe, --level and --window-log have no use with --attached-data");
+        if (options.exe || options.level || options.window_log || !options.excludes.empty())
+            throw ToolError("--exe, --exclude, --level and --window-log have no use with --attached-data");
     } else if (!options.app_dir) {
         throw ToolError("no APP_DIR given (see talvik pack --help)");
     }

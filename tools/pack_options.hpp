@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tools/exclude_pattern.hpp"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -18,6 +20,7 @@ struct PackOptions {
     std::optional<std::string> path_template;
     std::optional<std::string> copyright;
     std::vector<std::filesystem::path> icons;
+    std::vector<ExcludePattern> excludes;
     std::optional<int> level;
     std::optional<int> window_log;
     std::optional<std::filesystem::path> attached_data;
@@ -33,6 +36,6 @@ constexpr int min_window_log = 10;
 constexpr int max_window_log = 27;
 
 // Parses the arguments after "pack". Options take their value as the next argument or
-// after "=" (--level=9); "--" ends the options. Throws ToolError for unknown options,
-// missing or malformed values and wrong combinations (APP_DIR with --attached-data).
+// after "=" (--level=9); -o also straight after it (-oOUT.exe); "--" ends the options. Throws ToolError for
+// unknown options, missing or malformed values and wrong combinations (APP_DIR with --attached-data).
 PackOptions parse_pack_options(const std::vector<std::string>& args);

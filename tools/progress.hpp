@@ -3,22 +3,38 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <mutex>
+#include <string>
 
-// "talvik: packing N/M files, X/Y MB", rewritten in place on a terminal's stderr at most
-// ten times a second; silent when stderr is no terminal or --quiet is given.
+// One status line for the long steps of a run, rewritten in place on a terminal's stderr
+// at most ten times a second: "talvik: scanning: N files, X MiB", "talvik: compressing
+// N/M files, X/Y MiB", "talvik: writing the image". Silent when disabled (stderr is no
+// terminal, or --quiet). The line is cleared by finish() and by the destructor, so that
+// what follows, an error message too, starts on a clean line.
 class ProgressLine {
   public:
-    ProgressLine(bool enabled, std::size_t total_files, std::uint64_t total_bytes);
-    void update(std::size_t files_done, std::uint64_t bytes_done);
-    // Clears the line so that what follows starts on a clean one.
+    explicit ProgressLine(bool enabled, std::FILE* stream = stderr);
+    ~ProgressLine();
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
+
+    void scanning(std::size_t files, std::uint64_t bytes);
+    // May be called from the compressor's threads.
+    void compressing(std::size_t files_done, std::size_t total_files, std::uint64_t bytes_done,
+                     std::uint64_t total_bytes);
+    // A step without counts, shown at once (once only, when it is shown already).
+    void step(const std::string& text);
     void finish();
 
   private:
+    bool due(bool force);
+    void draw(const std::string& text);
+
     bool enabled_;
+    std::FILE* stream_;
     bool shown_ = false;
-    std::size_t total_files_;
-    std::uint64_t total_bytes_;
+    std::string text_;
     std::chrono::steady_clock::time_point last_;
     std::mutex mutex_;
 };

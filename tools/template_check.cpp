@@ -123,8 +123,9 @@ TemplateCheck check_path_template(std::u16string_view path_template, const Templ
     if (path_template.empty())
         throw ToolError("the template is empty");
     TemplateCheck check;
-    std::string shown = utf16_to_utf8(path_template);
+    std::string shown = shown_name(path_template);
     bool in_token = false;
+    bool stray_brace_warned = false;
     std::size_t token_start = 0;
     for (std::size_t i = 0; i < path_template.size(); ++i) {
         char16_t unit = path_template[i];
@@ -132,17 +133,21 @@ TemplateCheck check_path_template(std::u16string_view path_template, const Templ
             if (in_token)
                 check.warnings.push_back(
                     "template \"" + shown + "\": the text \"" +
-                    utf16_to_utf8(path_template.substr(token_start - 1, i - token_start + 1)) +
+                    shown_name(path_template.substr(token_start - 1, i - token_start + 1)) +
                     "\" before a second \"{\" is dropped by the launcher");
             in_token = true;
             token_start = i + 1;
+        } else if (unit == u'}' && !in_token) {
+            if (!stray_brace_warned)
+                check.warnings.push_back("template \"" + shown +
+                                         "\": a \"}\" outside a token stays in the folder name as it is");
+            stray_brace_warned = true;
+            ++check.estimated_length;
         } else if (unit == u'}') {
-            if (!in_token)
-                throw ToolError("template \"" + shown + "\": \"}\" without its \"{\"");
             std::u16string_view name = path_template.substr(token_start, i - token_start);
             const TokenName* token = find_token(name);
             if (!token)
-                throw ToolError("template \"" + shown + "\": unknown token {" + utf16_to_utf8(name) + "}");
+                throw ToolError("template \"" + shown + "\": unknown token {" + shown_name(name) + "}");
             check.estimated_length += estimated_length(token->token, values);
             in_token = false;
         } else if (!in_token) {
@@ -151,7 +156,7 @@ TemplateCheck check_path_template(std::u16string_view path_template, const Templ
     }
     if (in_token)
         check.warnings.push_back("template \"" + shown + "\": the token \"" +
-                                 utf16_to_utf8(path_template.substr(token_start - 1)) +
+                                 shown_name(path_template.substr(token_start - 1)) +
                                  "\" never closes; the launcher drops it");
     if (path_template[0] != u'{' && path_template[0] != u'\\' && !is_drive_start(path_template))
         check.warnings.push_back(

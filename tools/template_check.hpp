@@ -23,8 +23,9 @@ struct TemplateCheck {
 bool is_template_token(std::u16string_view name);
 
 // Checks a path template as the launcher will scan it. Throws ToolError for what would
-// stop the launcher: an empty template, an unknown token (also {}), a "}" outside a
-// token. Warns where the launcher goes on but likely not as meant: a token that never
-// closes (the launcher drops it), a "{" inside a token (the text before it is dropped),
-// a template that gives a relative directory, a trailing backslash.
+// stop the launcher: an empty template, an unknown token (also {}). Warns where the
+// launcher goes on but likely not as meant: a "}" outside a token (kept as literal
+// text), a token that never closes (the launcher drops it), a "{" inside a token (the
+// text before it is dropped), a template that gives a relative directory, a trailing
+// backslash.
 TemplateCheck check_path_template(std::u16string_view path_template, const TemplateValues& values);

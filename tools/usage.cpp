@@ -5,13 +5,27 @@ const char* const talvik_usage = R"(talvik: makes one-file launchers for 64-bit 
 usage:
   talvik pack APP_DIR -o OUT.exe [options]   pack a folder into a launcher image
   talvik list IMAGE.exe                      show an image's constants and entries
-  talvik --help | talvik pack --help
+  talvik help [pack | list]                  this text, or a command's own
+  talvik pack --help | talvik list --help    the same
+  talvik --version                           talvik's own version
 
 talvik list prints the path template, company, product and version of an image made
 by talvik pack, then one line per entry: size in bytes, stored CRC-32 (marked "!" when
 the body does not match it) and the name, in stream order; then the entry count.
 
 Exit status: 0 on success, 1 on any error (one line "talvik: error: ..." on stderr).
+)";
+
+const char* const list_usage = R"(usage: talvik list IMAGE.exe
+
+Prints the path template, company, product and version of an image made by talvik pack,
+the size of its attached data, then one line per entry: size in bytes, stored CRC-32
+(marked "!" when the body does not match it) and the name, in stream order; then the
+entry count and their total size. Control characters in names show as \n, \xNN or \uNNNN.
+
+Exit status: 0 when every entry matches its checksum; 1 for an unreadable or malformed
+image, or after listing entries that do not match (one line "talvik: error: ..." on
+stderr).
 )";
 
 const char* const pack_usage = R"(usage: talvik pack APP_DIR -o OUT.exe [options]
@@ -21,18 +35,28 @@ Packs every file below APP_DIR into a launcher image. When the image runs, it un
 them into the folder its path template names (reusing files whose CRC-32 matches) and
 starts the first entry, the application's executable.
 
-  -o, --output OUT.exe   the image to write; it appears only when all went well
+  -o, --output OUT.exe   the image to write (also -oOUT.exe, --output=OUT.exe); it
+                         appears only when all went well. A symbolic link is followed:
+                         the image replaces the regular file it leads to, and the link
+                         stays. A folder, device, FIFO or socket (or a link to one) is
+                         refused, and so is a file that would be packed
   --exe REL              the first entry, relative to APP_DIR ("/" or "\" separated);
                          default: the one .exe file at the top of APP_DIR
+  --exclude PATTERN      leave out what PATTERN matches, checks included; give it as
+                         often as needed, e.g. --exclude '*.pdb' --exclude '.git/'
+                         (see Excludes below)
   --company TEXT         company name; default: the product name
   --product TEXT         product name; default: the name of the APP_DIR folder
                          (with --attached-data: the output name without .exe)
-  --version A.B.C.D      four numbers 0..65535; default: 1.0.0.0
+  --version A.B.C.D      one to four numbers 0..65535 (A, A.B, A.B.C or A.B.C.D), the
+                         missing ones 0: 1.2.3 is 1.2.3.0; written without leading
+                         zeros; default: 1.0.0.0
   --template TEXT        where the image unpacks; default:
                          {CACHE_DIR}\<company without blanks>\<product, blanks as ->\<A.B>
                          tokens (any ASCII case): TEMP PROGRAM PROGRAM_BASE PROGRAM_DIR
                          PID HOME CACHE_DIR COMPANY PRODUCT VERSION FILE_VERSION
-                         PRODUCT_VERSION RANDOM TIME_US TIME
+                         PRODUCT_VERSION RANDOM TIME_US TIME; a "}" outside a token is
+                         kept as text (with a warning)
   --copyright TEXT       LegalCopyright of the version block;
                          default: "Copyright (C) <company>"
   --icon FILE.png        give seven times, once for each size 16 24 32 48 64 128 256
@@ -42,19 +66,40 @@ starts the first entry, the application's executable.
   --attached-data FILE   build around a ready attached-data block instead of APP_DIR
   --lib-dir DIR          the Windows build folder holding image-link.rsp; default:
                          $TALVIK_LIB_DIR, else the folder talvik was built with
-  -q, --quiet            no summary line
+  -q, --quiet            no summary line and no progress line
   -h, --help             this text
 
 Entries: the executable first, then every other file ordered by its UTF-16 name, code
 unit by code unit, with "\" between folder names. Symbolic links count as what they
-point to, and must stay inside APP_DIR. Empty folders are not carried.
+point to, and must stay inside APP_DIR. Empty folders are not carried. The output and
+its temporary file are never packed, nor is an earlier image of talvik's at the
+output's name; any other file there is refused as an input file.
+
+Names must work on Windows: no <>:"|?*\ or control characters, no component ending in
+a dot or blank, no device name (CON PRN AUX NUL COM0-COM9 LPT0-LPT9, also with a
+superscript 1, 2 or 3, CONIN$ CONOUT$; any case, any extension) in any component, and
+no two files or folders whose names differ only in case as Windows compares them
+(Unicode's simple upper case, so beyond ASCII too: an accented capital clashes with its
+small letter, and a file "Data" with a folder "data").
+
+Excludes: PATTERN is matched against each file's and folder's path relative to APP_DIR,
+with "/" between components and case ignored as Windows ignores it. "*" matches within
+one component, "?" one character, "**" any number of components; a trailing "/" matches
+folders only. A pattern without any other "/" matches at any depth ('*.pdb' leaves out
+every .pdb file, '.git/' every .git folder); one with a "/" inside or in front counts
+from APP_DIR ('docs/*.md', '/build/'). A folder left out takes everything below it. The
+first entry cannot be left out.
 
 The version block holds FileDescription = product, OriginalFilename = product with
-blanks as "-" plus ".exe", InternalName = the same without ".exe".
+blanks as "-" plus ".exe", InternalName = the same without ".exe"; its version strings
+and the {VERSION} tokens get the normalised A.B.C.D.
 
 A name that may not fit the launcher's 4095-unit path limit is warned about, taking
 {CACHE_DIR} as C:\Users\<20 characters>\AppData\Local (43 units), {HOME} as 29, {TEMP}
 as 48 and {PROGRAM}, {PROGRAM_BASE} and {PROGRAM_DIR} as 100 units.
+
+On a terminal, a progress line shows the scan, the compression and the writing of the
+image; the summary line gives the sizes (KiB, MiB: units of 1024) and the image's size.
 
 Tools: x86_64-w64-mingw32-gcc and x86_64-w64-mingw32-g++ from PATH, or as named by
 TALVIK_MINGW_GCC and TALVIK_MINGW_GXX.

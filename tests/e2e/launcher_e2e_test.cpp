@@ -124,6 +124,22 @@ TEST_F(LauncherImage, PublishedTemplateValuesReachTheChild) {
     EXPECT_TRUE(report.fields["module"].ends_with(expected_folder)) << report.fields["module"];
 }
 
+TEST_F(LauncherImage, BraceOutsideATokenShortVersionAndExcludes) {
+    // The launcher keeps the "}" as text, and {VERSION} gets the version as pack wrote it.
+    pack({"--template", "{CACHE_DIR}\\TalvikE2E\\" + name + "\\}v{VERSION}", "--version", "01.2.3",
+          "--exclude", "data/"});
+    Outcome outcome = run();
+    ASSERT_EQ(outcome.exit_code, 0u) << outcome.err;
+    ProbeReport report = parse_probe_report(outcome.out);
+    ASSERT_TRUE(report.complete) << outcome.out;
+    EXPECT_TRUE(report.fields["module"].ends_with("\\" + name + "\\}v1.2.3.0\\probe.exe"))
+        << report.fields["module"];
+    auto files = snapshot_tree(target / "}v1.2.3.0");
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(files[0].first, "probe.exe");
+    EXPECT_EQ(files[1].first, "readme.txt");
+}
+
 TEST_F(LauncherImage, SecondStartWritesNothingAndStartsTheSameChild) {
     pack();
     Outcome first = run();

@@ -3,6 +3,7 @@
 
 #include "tests/tools/test_support.hpp"
 #include "tools/app_folder.hpp"
+#include "tools/exclude_pattern.hpp"
 #include "tools/report.hpp"
 #include "tools/text.hpp"
 
@@ -21,12 +22,7 @@ std::vector<std::u16string> names_of(const std::vector<AppFile>& files) {
 }
 
 std::string scan_error(const fs::path& folder, std::optional<std::string> exe = std::nullopt) {
-    try {
-        scan_app_folder(folder, exe);
-    } catch (const ToolError& error) {
-        return error.what();
-    }
-    return "(no error)";
+    return error_of([&] { scan_app_folder(folder, exe); });
 }
 
 } // namespace
@@ -113,6 +109,15 @@ TEST(AppFolder, NamesWindowsCannotTake) {
         {"nul.txt", "is a device name"},
         {"sub/Com7", "is a device name"},
         {"LPT1.log.txt", "is a device name"},
+        {"LPT0", "is a device name"},
+        {"com0.txt", "is a device name"},
+        {"COM\u00B9.log", "is a device name"},
+        {"lpt\u00B3", "is a device name"},
+        {"CONIN$", "is a device name"},
+        {"conout$.txt", "is a device name"},
+        {"nul .txt", "is a device name"},
+        {"aux./x", "is a device name"},
+        {"sub/CON/deep/file.txt", "is a device name"},
     };
     for (const auto& [name, message] : cases) {
         ScratchFolder app;
@@ -122,9 +127,33 @@ TEST(AppFolder, NamesWindowsCannotTake) {
             << name << ": " << scan_error(app.path());
     }
     ScratchFolder fine;
-    for (const char* name : {"app.exe", "console.txt", "COM10", "nullable", "a.b.c", ".hidden", "LPT0"})
+    for (const char* name :
+         {"app.exe", "console.txt", "COM10", "nullable", "a.b.c", ".hidden", "COM\u2074", "CONIN", "x}{y"})
         write_file(fine / name, "x");
-    EXPECT_EQ(scan_app_folder(fine.path(), std::nullopt).size(), 7u);
+    EXPECT_EQ(scan_app_folder(fine.path(), std::nullopt).size(), 9u);
+}
+
+TEST(AppFolder, MessagesShowNamesOnOneLine) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"new\nline.txt", "new\\nline.txt has a character"},
+        {"carriage\rreturn", "carriage\\rreturn has a character"},
+        {"bad\xFF\xFE.txt", "bad\\xff\\xfe.txt is not valid UTF-8"},
+        {"escape\x1B[2J", "escape\\x1b[2J has a character"},
+        {"sub\n/x", "sub\\n has a character"},
+    };
+    for (const auto& [name, message] : cases) {
+        ScratchFolder app;
+        write_file(app / "app.exe", "x");
+        write_file(app / name, "x");
+        std::string error = scan_error(app.path());
+        EXPECT_EQ(error.find_first_of("\n\r\x1B"), std::string::npos) << error;
+        EXPECT_NE(error.find(message), std::string::npos) << error;
+    }
+    // Windows takes U+2028 in a name; a message shows it escaped all the same.
+    ScratchFolder app;
+    write_file(app / "a\u2028b.exe", "x");
+    write_file(app / "c.exe", "x");
+    EXPECT_NE(scan_error(app.path()).find("a\\u2028b.exe"), std::string::npos) << scan_error(app.path());
 }
 
 TEST(AppFolder, NameLengthLimit) {
@@ -157,6 +186,38 @@ TEST(AppFolder, NamesDifferingOnlyInCase) {
     write_file(app / "Data/file.txt", "x");
     write_file(app / "data/FILE.txt", "x");
     EXPECT_NE(scan_error(app.path()).find("differ only in case"), std::string::npos);
+}
+
+TEST(AppFolder, CaseClashesByWindowsRules) {
+    struct Case {
+        std::vector<const char*> files;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{"\u00C9.txt", "\u00E9.txt"}, "the file \u00C9.txt and the file \u00E9.txt differ only in case"},
+        {{"\u0414\u0430\u043D\u043D\u044B\u0435", "\u0434\u0430\u043D\u043D\u044B\u0435"},
+         "differ only in case"},
+        {{"\u1F80.txt", "\u1F88.txt"}, "differ only in case"},
+        {{"\u0131.txt", "I.txt"}, "differ only in case"},
+        {{"Data", "data/x"}, "the file Data and the folder data (of data\\x) differ only in case"},
+        {{"APP.EXE/y", "app.exe"}, "the folder APP.EXE (of APP.EXE\\y) and the file app.exe"},
+        {{"a/B/c", "a/b/d"}, "the folder a\\B (of a\\B\\c) and the folder a\\b (of a\\b\\d)"},
+        {{"x/\u00FFy", "x/\u0178Y"}, "differ only in case"},
+    };
+    for (const Case& c : cases) {
+        ScratchFolder app;
+        write_file(app / "main.exe", "x");
+        for (const char* file : c.files)
+            write_file(app / file, "x");
+        EXPECT_NE(scan_error(app.path(), "main.exe").find(c.message), std::string::npos)
+            << c.files[0] << ": " << scan_error(app.path(), "main.exe");
+    }
+    // Names that only a full or locale-specific mapping would join are apart on NTFS.
+    ScratchFolder apart;
+    for (const char* name :
+         {"app.exe", "stra\u00DFe", "STRASSE", "\u212A", "k", "\U00010428", "\U00010400", "data/x", "data2"})
+        write_file(apart / name, "x");
+    EXPECT_EQ(scan_app_folder(apart.path(), std::nullopt).size(), 9u);
 }
 
 TEST(AppFolder, SymbolicLinks) {
@@ -219,4 +280,93 @@ TEST(AppFolder, UnreadableFile) {
     write_file(locked / "private.txt", "x");
     fs::permissions(locked / "private.txt", fs::perms::none);
     EXPECT_NE(scan_error(locked.path()).find("cannot read"), std::string::npos);
+}
+
+namespace {
+
+ScanSettings excluding(std::vector<std::string> patterns, std::optional<std::string> exe = std::nullopt) {
+    ScanSettings settings;
+    settings.exe = exe;
+    for (const std::string& pattern : patterns)
+        settings.excludes.push_back(parse_exclude_pattern(pattern));
+    return settings;
+}
+
+std::string scan_error(const fs::path& folder, const ScanSettings& settings) {
+    return error_of([&] { scan_app_folder(folder, settings); });
+}
+
+} // namespace
+
+TEST(AppFolder, ExcludedFilesAndFolders) {
+    ScratchFolder app;
+    for (const char* name : {"app.exe", "app.pdb", "lib/x.dll", "lib/x.PDB", "docs/a.md", "docs/sub/b.md",
+                             "src/build/out.o", "build/keep.txt", "Notes.TXT"})
+        write_file(app / name, "x");
+    ScanSettings settings = excluding({"*.pdb", "/docs/*.md", "src/build/", "notes.txt"});
+    std::size_t progress_calls = 0;
+    settings.progress = [&](std::size_t files, std::uint64_t bytes) {
+        ++progress_calls;
+        EXPECT_EQ(bytes, files) << "one byte a file";
+    };
+    EXPECT_EQ(
+        names_of(scan_app_folder(app.path(), settings)),
+        (std::vector<std::u16string>{u"app.exe", u"build\\keep.txt", u"docs\\sub\\b.md", u"lib\\x.dll"}));
+    EXPECT_EQ(progress_calls, 4u);
+}
+
+TEST(AppFolder, WhatIsExcludedIsNotChecked) {
+    ScratchFolder app, outside;
+    write_file(app / "app.exe", "x");
+    write_file(app / "build/CON", "x");
+    write_file(app / "build/Data", "x");
+    write_file(app / "build/data/x", "x");
+    write_file(app / "cache/bad\xFF", "x");
+    ASSERT_EQ(mkfifo((app / "cache/pipe").c_str(), 0600), 0);
+    fs::create_symlink(app / "missing", app / "dangling.lnk");
+    fs::create_symlink(outside.path(), app / "outside.lnk");
+    write_file(app / "\u00E9.txt", "x");
+    write_file(app / "\u00C9.TXT", "x");
+    EXPECT_NE(scan_error(app.path()), "(no error)") << "refused without the excludes";
+    EXPECT_EQ(names_of(scan_app_folder(app.path(), excluding({"build/", "cache", "*.lnk", "\u00C9.txt"}))),
+              (std::vector<std::u16string>{u"app.exe"}))
+        << "\u00C9.txt matches both names, as Windows would";
+}
+
+TEST(AppFolder, TheFirstEntryCannotBeExcluded) {
+    ScratchFolder app;
+    write_file(app / "app.exe", "x");
+    write_file(app / "bin/tool.exe", "x");
+    EXPECT_NE(scan_error(app.path(), excluding({"*.EXE"}))
+                  .find("but app.exe, which --exclude \"*.EXE\" leaves out"),
+              std::string::npos)
+        << scan_error(app.path(), excluding({"*.EXE"}));
+    EXPECT_NE(scan_error(app.path(), excluding({"bin/"}, "bin/tool.exe"))
+                  .find("--exe bin/tool.exe is excluded by --exclude \"bin/\""),
+              std::string::npos);
+    EXPECT_NE(scan_error(app.path(), excluding({"TOOL.*"}, "bin/tool.exe")).find("is excluded"),
+              std::string::npos);
+    // Another exe left out is no matter.
+    EXPECT_EQ(scan_app_folder(app.path(), excluding({"bin/"}))[0].name, u"app.exe");
+}
+
+TEST(AppFolder, SkippedFilesAreNotPacked) {
+    ScratchFolder app;
+    write_file(app / "app.exe", "x");
+    write_file(app / ".app-packed.exe.talvik-AbCdEf", "pending");
+    write_file(app / "app-packed.exe", "earlier image");
+    fs::create_symlink("app-packed.exe", app / "link.exe");
+    ScanSettings settings;
+    settings.exe = "app.exe";
+    settings.skipped_files = {fs::canonical(app / ".app-packed.exe.talvik-AbCdEf"),
+                              fs::canonical(app / "app-packed.exe")};
+    EXPECT_EQ(names_of(scan_app_folder(app.path(), settings)), (std::vector<std::u16string>{u"app.exe"}))
+        << "a link to a skipped file is skipped too";
+
+    // The output may not be an input, unless it is left out.
+    write_file(app / "notes.txt", "the user's own");
+    settings.output = fs::canonical(app / "notes.txt");
+    EXPECT_NE(scan_error(app.path(), settings).find("would overwrite an input file, "), std::string::npos);
+    settings.excludes.push_back(parse_exclude_pattern("*.txt"));
+    EXPECT_EQ(scan_app_folder(app.path(), settings).size(), 1u);
 }

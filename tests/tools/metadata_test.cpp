@@ -1,6 +1,7 @@
 // Option parsing, defaults of the image's texts, version numbers, template checks and
 // the UTF-8 to UTF-16 conversion of names and texts.
 
+#include "tests/tools/test_support.hpp"
 #include "tools/image_metadata.hpp"
 #include "tools/pack_options.hpp"
 #include "tools/report.hpp"
@@ -8,19 +9,6 @@
 #include "tools/text.hpp"
 
 #include <gtest/gtest.h>
-
-namespace {
-
-std::string error_of(const auto& action) {
-    try {
-        action();
-    } catch (const ToolError& error) {
-        return error.what();
-    }
-    return "(no error)";
-}
-
-} // namespace
 
 TEST(DefaultTemplate, FromCompanyProductAndVersion) {
     struct Case {
@@ -43,7 +31,8 @@ TEST(DefaultTemplate, NamesThatMakeNoDirectory) {
                   default_path_template(u"   ", u"Orrin Deck", "1.0.0.0");
               }).find("empty directory name"),
               std::string::npos);
-    for (std::u16string product : {u"a/b", u"a\\b", u"a:b", u"My {App}", u"what?", u"tab\u0001"})
+    for (std::u16string product : {u"a/b", u"a\\b", u"a:b", u"My {App}", u"what?", u"tab\u0001", u"CON",
+                                   u"Nul", u"com1", u"LPT\u00B9"})
         EXPECT_NE(
             error_of([&] { default_path_template(u"Acme", product, "1.0.0.0"); }).find("give --template"),
             std::string::npos)
@@ -91,16 +80,35 @@ TEST(ImageMetadata, DefaultsWhenNothingIsGiven) {
     EXPECT_EQ(metadata.company, u"Ü");
 }
 
-TEST(Version, FourNumbersEachUpTo65535) {
+TEST(Version, OneToFourNumbersEachUpTo65535) {
     EXPECT_EQ(parse_version("1.20.0.0"), (std::array<std::uint16_t, 4>{1, 20, 0, 0}));
     EXPECT_EQ(parse_version("0.0.0.0"), (std::array<std::uint16_t, 4>{0, 0, 0, 0}));
     EXPECT_EQ(parse_version("65535.65535.65535.65535"),
               (std::array<std::uint16_t, 4>{65535, 65535, 65535, 65535}));
+    const std::pair<const char*, const char*> normalised[] = {
+        {"1.2.3", "1.2.3.0"},        {"7", "7.0.0.0"},
+        {"1.20", "1.20.0.0"},        {"01.002.0003.00004", "1.2.3.4"},
+        {"1.2.3.000001", "1.2.3.1"}, {"0000000000065535", "65535.0.0.0"},
+    };
+    for (const auto& [given, text] : normalised)
+        EXPECT_EQ(version_text(parse_version(given)), text) << given;
     for (const char* bad :
-         {"", "1.2.3", "1.2.3.4.5", "1.2.3.65536", "1..3.4", "a.b.c.d", "1.2.3.-4", " 1.2.3.4", "1.2.3.4 ",
-          "+1.2.3.4", "1.2.3.", ".1.2.3", "1.2.3.000001", "99999.0.0.0"})
-        EXPECT_NE(error_of([&] { parse_version(bad); }).find("is not four numbers"), std::string::npos)
+         {"", "1.2.3.4.5", "1.2.3.65536", "1..3.4", "a.b.c.d", "1.2.3.-4", " 1.2.3.4", "1.2.3.4 ", "+1.2.3.4",
+          "1.2.3.", ".1.2.3", "99999.0.0.0", "1.2.3.4.", "1,2", "."})
+        EXPECT_NE(error_of([&] { parse_version(bad); }).find("is not 1 to 4 numbers"), std::string::npos)
             << bad;
+}
+
+TEST(Version, NormalisedTextReachesTokensAndVersionBlock) {
+    PackOptions options;
+    options.version = "01.2.3";
+    options.product = "Orrin Deck";
+    ImageMetadata metadata = resolve_image_metadata(options, "unused");
+    EXPECT_EQ(metadata.version, u"1.2.3.0");
+    EXPECT_EQ(metadata.path_template, u"{CACHE_DIR}\\OrrinDeck\\Orrin-Deck\\1.2");
+    EXPECT_EQ(metadata.version_texts.version, (std::array<std::uint16_t, 4>{1, 2, 3, 0}));
+    EXPECT_EQ(metadata.version_texts.file_version, u"1.2.3.0");
+    EXPECT_EQ(metadata.version_texts.product_version, u"1.2.3.0");
 }
 
 TEST(TemplateCheck, TokensAndEstimate) {
@@ -133,8 +141,10 @@ TEST(TemplateCheck, WhatStopsTheLauncherIsAnError) {
         {u"{FOO}\\x", "unknown token {FOO}"},
         {u"{}", "unknown token {}"},
         {u"{ HOME }", "unknown token { HOME }"},
-        {u"{CACHE_DIR}x}", "without its"},
         {u"{HOMEX}", "unknown token"},
+        {u"}{}", "unknown token {}"},
+        {u"x}{NOPE}", "unknown token {NOPE}"},
+        {u"{CACHE_DIR}\\{a\nb}", "unknown token {a\\nb}"},
     };
     for (const auto& [text, message] : cases)
         EXPECT_NE(error_of([&] { check_path_template(text, values); }).find(message), std::string::npos)
@@ -148,6 +158,9 @@ TEST(TemplateCheck, WhatTheLauncherDropsIsAWarning) {
         {u"{CACHE_DIR}\\a{b{COMPANY}", "is dropped"},
         {u"relative\\dir", "relative"},
         {u"{CACHE_DIR}\\x\\", "ends with a backslash"},
+        // The launcher keeps a "}" outside a token as literal text.
+        {u"{CACHE_DIR}x}", "outside a token stays"},
+        {u"{CACHE_DIR}\\}a}b}", "outside a token stays"},
     };
     for (const auto& [text, message] : cases) {
         TemplateCheck check = check_path_template(text, values);
@@ -157,6 +170,7 @@ TEST(TemplateCheck, WhatTheLauncherDropsIsAWarning) {
     // The dropped text counts for nothing, as in the launcher: "x" + "" and "a" + company.
     EXPECT_EQ(check_path_template(u"x{HOME", values).estimated_length, 1u);
     EXPECT_EQ(check_path_template(u"{CACHE_DIR}\\a{b{COMPANY}", values).estimated_length, 43u + 2 + 15);
+    EXPECT_EQ(check_path_template(u"{CACHE_DIR}\\}a}b}", values).estimated_length, 43u + 6);
 }
 
 TEST(Text, Utf8ToUtf16) {
@@ -193,6 +207,22 @@ TEST(PackOptions, ValuesAndDefaults) {
     EXPECT_TRUE(parse_pack_options({"--help"}).help);
 }
 
+TEST(PackOptions, OutputSpellingsAndExcludes) {
+    for (std::vector<std::string> args : {std::vector<std::string>{"app", "-oout.exe"},
+                                          {"app", "--output=out.exe"},
+                                          {"app", "--output", "out.exe"},
+                                          {"-o", "out.exe", "app"}})
+        EXPECT_EQ(parse_pack_options(args).output, "out.exe") << args[1];
+    EXPECT_EQ(parse_pack_options({"app", "-o-dash.exe"}).output, "-dash.exe");
+
+    PackOptions options = parse_pack_options(
+        {"app", "-o", "out.exe", "--exclude", "*.pdb", "--exclude=.git/", "--exclude", "a/b"});
+    ASSERT_EQ(options.excludes.size(), 3u);
+    EXPECT_EQ(options.excludes[0].text, "*.pdb");
+    EXPECT_TRUE(options.excludes[1].folders_only);
+    EXPECT_EQ(options.excludes[2].components, (std::vector<std::u16string>{u"A", u"B"}));
+}
+
 TEST(PackOptions, Mistakes) {
     const std::pair<std::vector<std::string>, const char*> cases[] = {
         {{"app"}, "no output file"},
@@ -210,6 +240,12 @@ TEST(PackOptions, Mistakes) {
         {{"app", "-o", "a.exe", "--attached-data", "blob"}, "not both"},
         {{"-o", "a.exe", "--attached-data", "blob", "--level", "3"}, "no use with --attached-data"},
         {{"app", "-o", "a.exe", "--quiet=yes"}, "takes no value"},
+        {{"app", "--output="}, "-o wants a file name"},
+        {{"app", "-o", "a.exe", "--exclude"}, "--exclude wants a value"},
+        {{"app", "-o", "a.exe", "--exclude", ""}, "is empty"},
+        {{"app", "-o", "a.exe", "--exclude", "a/../b"}, "\"..\" part"},
+        {{"-o", "a.exe", "--attached-data", "blob", "--exclude", "x"}, "no use with --attached-data"},
+        {{"app", "-o", "a.exe", "--bad\noption"}, "unknown option --bad\\noption"},
     };
     for (const auto& [args, message] : cases)
         EXPECT_NE(error_of([&] { parse_pack_options(args); }).find(message), std::string::npos)

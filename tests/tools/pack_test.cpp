@@ -10,6 +10,7 @@
 #include "tools/image_list.hpp"
 #include "tools/image_metadata.hpp"
 #include "tools/pe_file.hpp"
+#include "tools/report.hpp"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -55,10 +56,37 @@ TEST(TalvikCommand, Help) {
          {"--exe", "--company", "--product", "--version", "--template", "--copyright", "--icon", "--level",
           "--window-log", "--attached-data", "--lib-dir", "--quiet"})
         EXPECT_NE(pack.out.find(option), std::string::npos) << option;
+    EXPECT_NE(pack.out.find("--exclude '*.pdb' --exclude '.git/'"), std::string::npos);
+    EXPECT_NE(pack.out.find("symbolic link is followed"), std::string::npos);
     ToolResult nothing = run_talvik_binary({});
     EXPECT_EQ(nothing.exit_status, 1);
     expect_one_error_line(run_talvik_binary({"frobnicate"}), "unknown command \"frobnicate\"");
     expect_one_error_line(run_talvik_binary({"list"}), "usage: talvik list IMAGE.exe");
+}
+
+TEST(TalvikCommand, EachCommandHasItsOwnHelp) {
+    ToolResult pack = run_talvik_binary({"pack", "--help"});
+    ToolResult list = run_talvik_binary({"list", "--help"});
+    ASSERT_EQ(pack.exit_status, 0);
+    ASSERT_EQ(list.exit_status, 0);
+    EXPECT_TRUE(pack.out.starts_with("usage: talvik pack APP_DIR")) << pack.out;
+    EXPECT_TRUE(list.out.starts_with("usage: talvik list IMAGE.exe")) << list.out;
+    EXPECT_EQ(list.out.find("--exclude"), std::string::npos) << "not the pack help";
+    const std::pair<std::vector<std::string>, const std::string*> same[] = {
+        {{"help", "pack"}, &pack.out}, {{"help", "list"}, &list.out},
+        {{"list", "-h"}, &list.out},   {{"--help", "pack"}, &pack.out},
+        {{"pack", "-h"}, &pack.out},   {{"pack", "some-dir", "--help"}, &pack.out},
+    };
+    for (const auto& [args, expected] : same) {
+        ToolResult result = run_talvik_binary(args);
+        EXPECT_EQ(result.exit_status, 0) << args[0] << " " << args[1];
+        EXPECT_EQ(result.out, *expected) << args[0] << " " << args[1];
+    }
+    ToolResult top = run_talvik_binary({"help"});
+    EXPECT_EQ(top.exit_status, 0);
+    EXPECT_EQ(top.out, run_talvik_binary({"--help"}).out);
+    expect_one_error_line(run_talvik_binary({"help", "frobnicate"}), "no help for \"frobnicate\"");
+    expect_one_error_line(run_talvik_binary({"what\nnow"}), "unknown command \"what\\nnow\"");
 }
 
 // Every mistake: status 1, one line, and nothing new in the output folder.
@@ -89,11 +117,26 @@ TEST(TalvikCommand, MistakesLeaveNoOutput) {
     std::string escape = folder_with("escape", {{"app.exe", tiny_pe()}});
     fs::create_symlink(scratch / "good/data.txt", scratch / "escape/data.txt");
     write_file(scratch / "two-bytes", "KA");
+    std::string newline = folder_with("newline", {{"app.exe", tiny_pe()}, {"line\nbreak.txt", "x"}});
+    fs::create_symlink("data.txt", good / "link-to-data");
+    std::string two_bytes_link = (scratch / "two-bytes-link").string();
+    fs::create_symlink(scratch / "two-bytes", two_bytes_link);
+    // An output that leads to an input file: refused before the icon is even read.
+    std::string out_link = (scratch / "icon-link.png").string();
+    fs::create_symlink(scratch / "icon.png", out_link);
+    // Special files where the output goes; they must stay what they are.
+    fs::path specials = scratch / "specials";
+    fs::create_directories(specials / "folder");
+    ASSERT_EQ(mkfifo((specials / "fifo").c_str(), 0600), 0);
+    fs::create_symlink("fifo", specials / "link-to-fifo");
+    fs::create_symlink("folder", specials / "link-to-folder");
+    fs::create_symlink("missing", specials / "dangling");
+    std::vector<std::string> specials_before = files_below(specials);
     write_file(scratch / "icon.png", encode_png_rgba(16, 16, Bytes(16 * 16 * 4, 0)));
 
     struct Case {
         std::vector<std::string> args;
-        const char* message;
+        std::string message;
     };
     const std::string lib = "--lib-dir=" + win_build_dir.string();
     const std::string g = good.string();
@@ -110,8 +153,32 @@ TEST(TalvikCommand, MistakesLeaveNoOutput) {
         {{"pack", g, "-o", out, "--exe", "nope.exe"}, "no such file"},
         {{"pack", deep, "-o", out}, "longer than 1023 UTF-16 units"},
         {{"pack", escape, "-o", out}, "leads out of the app folder"},
-        {{"pack", g, "-o", out, "--version", "1.2.3"}, "is not four numbers"},
-        {{"pack", g, "-o", out, "--version", "1.2.3.70000"}, "is not four numbers"},
+        {{"pack", g, "-o", out, "--version", "1.2.3.4.5"}, "is not 1 to 4 numbers"},
+        {{"pack", g, "-o", out, "--version", "1.2.3.70000"}, "is not 1 to 4 numbers"},
+        {{"pack", g, "-o", out, "--version", "1.2\n3"}, "version \"1.2\\n3\" is not"},
+        {{"pack", g, "-o", out, "--template", "{CACHE_DIR}\\{}"}, "unknown token {}"},
+        {{"pack", g, "-o", out, "--exclude", "app.exe"}, "leaves out; the first entry is always packed"},
+        {{"pack", g, "-o", out, "--exe", "app.exe", "--exclude", "*.EXE"}, "--exe app.exe is excluded"},
+        {{"pack", g, "-o", out, "--product", "CON"}, "a device name on Windows"},
+        {{"pack", newline, "-o", out}, "line\\nbreak.txt has a character"},
+        {{"pack", g, "-o", (good / "app.exe").string()}, "would overwrite an input file, " + g + "/app.exe"},
+        {{"pack", g, "-o", (good / "link-to-data").string()}, "would overwrite an input file"},
+        {{"pack", g, "-o", (good / "app.exe").string(), "--exe", "data.txt"},
+         "would overwrite an input file"},
+        {{"pack", g, "-o", out_link, "--icon", (scratch / "icon.png").string()},
+         "would overwrite an input file, the icon"},
+        {{"pack", "-o", two_bytes_link, "--attached-data", (scratch / "two-bytes").string()},
+         "would overwrite an input file, the attached data"},
+        {{"pack", g, "-o", (scratch / "no-such\nfolder/app.exe").string()},
+         "no-such\\nfolder does not exist"},
+        {{"pack", g, "-o", (scratch / "specials/fifo").string()},
+         "is a named pipe (FIFO), not a regular file"},
+        {{"pack", g, "-o", (scratch / "specials/link-to-fifo").string()},
+         "is a symbolic link to a named pipe (FIFO), not a regular file"},
+        {{"pack", g, "-o", (scratch / "specials/link-to-folder").string()},
+         "is a symbolic link to a folder, not a regular file"},
+        {{"pack", g, "-o", (scratch / "specials/dangling").string()}, "a symbolic link that leads nowhere"},
+        {{"pack", g, "-o", out_dir.string() + "/"}, "names a folder"},
         {{"pack", g, "-o", out, "--template", "{CACHE_DIR}\\{NAME}"}, "unknown token {NAME}"},
         {{"pack", g, "-o", out, "--product", "a/b"}, "give --template"},
         {{"pack", g, "-o", out, "--company", "\xFF"}, "the company name is not valid UTF-8"},
@@ -138,6 +205,10 @@ TEST(TalvikCommand, MistakesLeaveNoOutput) {
         ToolResult result = run_talvik_binary(c.args, {"TALVIK_MINGW_GXX=/no/such/g++"});
         expect_one_error_line(result, c.message);
         EXPECT_EQ(files_below(out_dir), std::vector<std::string>{});
+        EXPECT_EQ(files_below(specials), specials_before) << "no temporary file beside a special one";
+        EXPECT_TRUE(fs::is_fifo(specials / "fifo"));
+        Bytes exe = read_file(good / "app.exe");
+        EXPECT_EQ(std::string(exe.begin(), exe.end()), tiny_pe()) << "an input stays as it was";
     }
 }
 
@@ -491,4 +562,114 @@ TEST_F(PackedImage, ListFindsDamage) {
         ToolResult listed = run_talvik_binary({"list", (out / "damaged.exe").string()});
         expect_one_error_line(listed, c.message);
     }
+}
+
+TEST_F(PackedImage, OutputInsideTheAppFolderIsNeverPacked) {
+    // As in "cd app && talvik pack . -o Orrin-Deck-packed.exe", run again and again.
+    fs::path image = app / "Orrin-Deck-packed.exe";
+    ToolResult first = pack(image, {"-q"});
+    ASSERT_EQ(first.exit_status, 0) << first.err;
+    Bytes first_bytes = read_file(image);
+    for (std::vector<std::string> extra :
+         {std::vector<std::string>{"-q"}, {"-q", "--exe", "Orrin Deck.exe"}}) {
+        ToolResult again = pack(image, extra);
+        ASSERT_EQ(again.exit_status, 0) << again.err;
+        EXPECT_EQ(read_file(image), first_bytes)
+            << "neither the earlier image nor a temporary file is packed";
+    }
+    ToolResult listed = run_talvik_binary({"list", image.string()});
+    ASSERT_EQ(listed.exit_status, 0) << listed.err;
+    EXPECT_NE(listed.out.find("\n5 entries"), std::string::npos) << listed.out;
+    EXPECT_EQ(listed.out.find("packed"), std::string::npos) << listed.out;
+    EXPECT_EQ(listed.out.find(".talvik-"), std::string::npos) << listed.out;
+    EXPECT_EQ(files_below(app.path()).size(), 8u) << "no temporary file left";
+}
+
+TEST_F(PackedImage, OutputLinkLeadsToTheFileWritten) {
+    write_file(out / "releases/orrin-1.20.exe", "an old build");
+    fs::create_symlink("releases/orrin-1.20.exe", out / "latest.exe");
+    ToolResult linked = pack(out / "latest.exe", {"-q"});
+    ASSERT_EQ(linked.exit_status, 0) << linked.err;
+    ASSERT_EQ(pack(out / "direct.exe", {"-q"}).exit_status, 0);
+    EXPECT_TRUE(fs::is_symlink(out / "latest.exe")) << "the link stays";
+    EXPECT_EQ(read_file(out / "releases/orrin-1.20.exe"), read_file(out / "direct.exe"));
+    EXPECT_EQ(files_below(out / "releases"), std::vector<std::string>{"orrin-1.20.exe"});
+}
+
+TEST_F(PackedImage, ExcludesAndAShortVersion) {
+    std::vector<std::string> args = {"pack",
+                                     app.path().string(),
+                                     "--output=" + (out / "image.exe").string(),
+                                     "--product",
+                                     "Orrin Deck",
+                                     "--company",
+                                     "Fernwick Studio",
+                                     "--version",
+                                     "1.02.3",
+                                     "--exclude",
+                                     "DATA/",
+                                     "--exclude",
+                                     "z.txt",
+                                     "--lib-dir",
+                                     win_build_dir.string(),
+                                     "-q"};
+    ToolResult packed = run_talvik_binary(args, {"TMPDIR=" + temp.path().string()});
+    ASSERT_EQ(packed.exit_status, 0) << packed.err;
+    ToolResult listed = run_talvik_binary({"list", (out / "image.exe").string()});
+    ASSERT_EQ(listed.exit_status, 0) << listed.err;
+    std::vector<std::string> lines = lines_of(listed.out);
+    ASSERT_EQ(lines.size(), 8u) << listed.out;
+    EXPECT_EQ(lines[0], "template  {CACHE_DIR}\\FernwickStudio\\Orrin-Deck\\1.2");
+    EXPECT_EQ(lines[3], "version   1.2.3.0");
+    EXPECT_TRUE(lines[5].ends_with("  Orrin Deck.exe")) << lines[5];
+    EXPECT_TRUE(lines[6].ends_with("  ünïcode\\名前.txt")) << lines[6];
+
+    Bytes file = read_file(out / "image.exe");
+    PackOptions options;
+    options.company = "Fernwick Studio";
+    options.product = "Orrin Deck";
+    options.version = "1.2.3.0";
+    Bytes expected = write_version_block(resolve_image_metadata(options, "unused").version_texts);
+    bool found = false;
+    for (const ResourceLeaf& leaf : read_resources(file, parse_pe_image(file)))
+        if (leaf.type == 16)
+            found = leaf.data == expected;
+    EXPECT_TRUE(found) << "the version block holds 1.2.3.0";
+}
+
+TEST_F(PackedImage, SummaryGivesTheImageSize) {
+    ToolResult packed = pack(out / "image.exe");
+    ASSERT_EQ(packed.exit_status, 0) << packed.err;
+    std::string size = std::to_string(fs::file_size(out / "image.exe"));
+    std::vector<std::string> lines = lines_of(packed.err);
+    ASSERT_EQ(lines.size(), 1u) << packed.err;
+    EXPECT_TRUE(lines[0].starts_with("talvik: packed 5 files, ")) << lines[0];
+    EXPECT_TRUE(lines[0].ends_with("image.exe, " + size_text(std::stoull(size)) + " (" + size + " bytes)"))
+        << lines[0];
+    EXPECT_EQ(packed.err.find("\r"), std::string::npos) << "no progress line off a terminal";
+}
+
+TEST_F(PackedImage, ProgressOnATerminalCoversEveryStep) {
+    std::vector<std::string> args = {"pack", app.path().string(), "-o" + (out / "image.exe").string(),
+                                     "--lib-dir", win_build_dir.string()};
+    ToolResult packed = run_talvik_on_terminal(args, {"TMPDIR=" + temp.path().string()});
+    ASSERT_EQ(packed.exit_status, 0) << packed.err;
+    const std::string& seen = packed.err;
+    std::size_t scanning = seen.find("\rtalvik: scanning: ");
+    std::size_t compressing = seen.find("\rtalvik: compressing 5/5 files, ");
+    std::size_t writing = seen.find("\rtalvik: writing the image\033[K");
+    std::size_t summary = seen.find("\r\033[Ktalvik: packed 5 files");
+    EXPECT_NE(scanning, std::string::npos) << seen;
+    EXPECT_LT(scanning, compressing) << seen;
+    EXPECT_LT(compressing, writing) << seen;
+    EXPECT_LT(writing, summary) << "the line is cleared before the summary: " << seen;
+    EXPECT_NE(seen.find(" KiB of "), std::string::npos) << "binary units, named as such: " << seen;
+    EXPECT_EQ(seen.find(" MB"), std::string::npos) << seen;
+
+    ToolResult quiet =
+        run_talvik_on_terminal({"pack", app.path().string(), "-o", (out / "quiet.exe").string(), "--lib-dir",
+                                win_build_dir.string(), "-q"},
+                               {"TMPDIR=" + temp.path().string()});
+    ASSERT_EQ(quiet.exit_status, 0) << quiet.err;
+    EXPECT_EQ(quiet.err, "");
 }

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
+#include <poll.h>
 #include <spawn.h>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -43,7 +44,8 @@ std::vector<unsigned char> read_file(const fs::path& path) {
 }
 
 RunningTool start_talvik_binary(const std::vector<std::string>& args,
-                                const std::vector<std::string>& environment, const fs::path& capture_folder) {
+                                const std::vector<std::string>& environment, const fs::path& capture_folder,
+                                int stderr_fd) {
     RunningTool tool;
     tool.out_file = capture_folder / "out";
     tool.err_file = capture_folder / "err";
@@ -66,7 +68,11 @@ RunningTool start_talvik_binary(const std::vector<std::string>& args,
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, tool.out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, tool.err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (stderr_fd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, stderr_fd, 2);
+    else
+        posix_spawn_file_actions_addopen(&actions, 2, tool.err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
     pid_t pid = 0;
     int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
@@ -91,6 +97,44 @@ ToolResult run_talvik_binary(const std::vector<std::string>& args,
                              const std::vector<std::string>& environment) {
     ScratchFolder capture;
     return wait_for(start_talvik_binary(args, environment, capture.path()));
+}
+
+ToolResult run_talvik_on_terminal(const std::vector<std::string>& args,
+                                  const std::vector<std::string>& environment) {
+    int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0)
+        throw std::runtime_error("no pseudo-terminal");
+    // Held open here until the program has ended, so that reads never see a closed side.
+    int program_side = open(ptsname(terminal), O_RDWR | O_NOCTTY);
+    if (program_side < 0)
+        throw std::runtime_error("cannot open the pseudo-terminal");
+    ScratchFolder capture;
+    RunningTool tool = start_talvik_binary(args, environment, capture.path(), program_side);
+    std::string received;
+    bool ended = false;
+    int status = 0;
+    while (true) {
+        pollfd ready = {terminal, POLLIN, 0};
+        if (poll(&ready, 1, ended ? 0 : 50) > 0 && (ready.revents & POLLIN)) {
+            char buffer[4096];
+            ssize_t got = read(terminal, buffer, sizeof buffer);
+            if (got > 0) {
+                received.append(buffer, static_cast<std::size_t>(got));
+                continue;
+            }
+        }
+        if (ended)
+            break;
+        ended = waitpid(tool.pid, &status, WNOHANG) == tool.pid;
+    }
+    close(program_side);
+    close(terminal);
+    ToolResult result;
+    result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    std::vector<unsigned char> out = read_file(tool.out_file);
+    result.out.assign(out.begin(), out.end());
+    result.err = received;
+    return result;
 }
 
 std::vector<std::string> lines_of(const std::string& text) {

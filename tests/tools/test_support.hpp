@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tools/report.hpp"
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -40,12 +42,28 @@ struct RunningTool {
     int pid = -1;
     std::filesystem::path out_file, err_file;
 };
+// stderr_fd, when given, becomes the program's stderr instead of a capture file.
 RunningTool start_talvik_binary(const std::vector<std::string>& args,
                                 const std::vector<std::string>& environment,
-                                const std::filesystem::path& capture_folder);
+                                const std::filesystem::path& capture_folder, int stderr_fd = -1);
 ToolResult wait_for(const RunningTool& tool);
+
+// Runs the talvik binary with its stderr on a pseudo-terminal of its own, as in an
+// interactive shell; err is what the terminal received (line ends as CR LF).
+ToolResult run_talvik_on_terminal(const std::vector<std::string>& args,
+                                  const std::vector<std::string>& environment = {});
 
 std::vector<std::string> lines_of(const std::string& text);
 
 // Every file below a folder, relative, sorted: what a failed run must not add to.
 std::vector<std::string> files_below(const std::filesystem::path& folder);
+
+// The message of the ToolError that action throws, or "(no error)".
+std::string error_of(const auto& action) {
+    try {
+        action();
+    } catch (const ToolError& error) {
+        return error.what();
+    }
+    return "(no error)";
+}
