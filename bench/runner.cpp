@@ -5,6 +5,10 @@
 //   bench-runner.exe run OUTPUT_FILE POLL_MS COMMAND_LINE
 //     the child's standard output and error go to OUTPUT_FILE, its input is NUL. With POLL_MS
 //     above 0 the counters are read every POLL_MS ms and once more after the child ended.
+//   bench-runner.exe together OUTPUT_FILE COUNT COMMAND_LINE
+//     COUNT processes of COMMAND_LINE, created suspended and resumed together; timed from
+//     the first creation to the end of the last one. All share OUTPUT_FILE for their output.
+//     exit_code is the first non-zero exit code among them (0 when all ended with 0).
 //   bench-runner.exe where
 //     prints the local application-data folder ({CACHE_DIR}).
 //
@@ -58,23 +62,43 @@ int64_t microseconds(LARGE_INTEGER start, LARGE_INTEGER end) {
     return (end.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart;
 }
 
-int run(const wchar_t* output_path, DWORD poll_ms, const wchar_t* command_line) {
+// The children's standard handles: input NUL, output and error the output file.
+struct ChildHandles {
+    HANDLE input;
+    HANDLE output;
+    STARTUPINFOW startup;
+};
+
+bool open_child_handles(const wchar_t* output_path, ChildHandles& handles) {
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    HANDLE output =
-        CreateFileW(output_path, GENERIC_WRITE, FILE_SHARE_READ, &inheritable, CREATE_ALWAYS, 0, nullptr);
-    HANDLE input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                               OPEN_EXISTING, 0, nullptr);
-    if (output == INVALID_HANDLE_VALUE || input == INVALID_HANDLE_VALUE) {
+    handles.output = CreateFileW(output_path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                 CREATE_ALWAYS, 0, nullptr);
+    handles.input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                OPEN_EXISTING, 0, nullptr);
+    if (handles.output == INVALID_HANDLE_VALUE || handles.input == INVALID_HANDLE_VALUE) {
         std::fprintf(stderr, "bench-runner: cannot open the child's standard handles (error %lu)\n",
                      GetLastError());
+        return false;
+    }
+    handles.startup = {};
+    handles.startup.cb = sizeof handles.startup;
+    handles.startup.dwFlags = STARTF_USESTDHANDLES;
+    handles.startup.hStdInput = handles.input;
+    handles.startup.hStdOutput = handles.output;
+    handles.startup.hStdError = handles.output;
+    return true;
+}
+
+void close_child_handles(ChildHandles& handles) {
+    CloseHandle(handles.output);
+    CloseHandle(handles.input);
+}
+
+int run(const wchar_t* output_path, DWORD poll_ms, const wchar_t* command_line) {
+    ChildHandles handles;
+    if (!open_child_handles(output_path, handles)) {
         return 101;
     }
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input;
-    startup.hStdOutput = output;
-    startup.hStdError = output;
     PROCESS_INFORMATION process = {};
     std::wstring writable(command_line);
     MemoryPeaks peaks;
@@ -84,7 +108,7 @@ int run(const wchar_t* output_path, DWORD poll_ms, const wchar_t* command_line) 
     LARGE_INTEGER end;
     QueryPerformanceCounter(&start);
     if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr,
-                        nullptr, &startup, &process)) {
+                        nullptr, &handles.startup, &process)) {
         std::fprintf(stderr, "bench-runner: cannot start %ls (error %lu)\n", command_line, GetLastError());
         return 100;
     }
@@ -102,8 +126,7 @@ int run(const wchar_t* output_path, DWORD poll_ms, const wchar_t* command_line) 
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    CloseHandle(output);
-    CloseHandle(input);
+    close_child_handles(handles);
 
     std::printf("outside_us=%lld\nexit_code=%lu\n", static_cast<long long>(microseconds(start, end)), code);
     if (poll_ms > 0) {
@@ -119,6 +142,49 @@ int run(const wchar_t* output_path, DWORD poll_ms, const wchar_t* command_line) 
     return 0;
 }
 
+int together(const wchar_t* output_path, int count, const wchar_t* command_line) {
+    ChildHandles handles;
+    if (count < 1 || count > MAXIMUM_WAIT_OBJECTS || !open_child_handles(output_path, handles)) {
+        return 101;
+    }
+    PROCESS_INFORMATION processes[MAXIMUM_WAIT_OBJECTS] = {};
+    HANDLE waits[MAXIMUM_WAIT_OBJECTS];
+    LARGE_INTEGER start;
+    LARGE_INTEGER end;
+    QueryPerformanceCounter(&start);
+    for (int index = 0; index < count; ++index) {
+        std::wstring writable(command_line);
+        if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
+                            nullptr, &handles.startup, &processes[index])) {
+            std::fprintf(stderr, "bench-runner: cannot start %ls (error %lu)\n", command_line,
+                         GetLastError());
+            return 100;
+        }
+        waits[index] = processes[index].hProcess;
+    }
+    for (int index = 0; index < count; ++index) {
+        ResumeThread(processes[index].hThread);
+    }
+    WaitForMultipleObjects(static_cast<DWORD>(count), waits, TRUE, INFINITE);
+    QueryPerformanceCounter(&end);
+    DWORD first_failure = 0;
+    int failed = 0;
+    for (int index = 0; index < count; ++index) {
+        DWORD code = 0;
+        GetExitCodeProcess(processes[index].hProcess, &code);
+        if (code != 0) {
+            first_failure = first_failure == 0 ? code : first_failure;
+            ++failed;
+        }
+        CloseHandle(processes[index].hThread);
+        CloseHandle(processes[index].hProcess);
+    }
+    close_child_handles(handles);
+    std::printf("outside_us=%lld\nexit_code=%lu\nfailed=%d\n",
+                static_cast<long long>(microseconds(start, end)), first_failure, failed);
+    return 0;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -130,9 +196,14 @@ int wmain(int argc, wchar_t** argv) {
         std::printf("local_appdata=%ls\n", folder);
         return 0;
     }
+    if (argc == 5 && std::wcscmp(argv[1], L"together") == 0) {
+        return together(argv[2], static_cast<int>(std::wcstoul(argv[3], nullptr, 10)), argv[4]);
+    }
     if (argc == 5 && std::wcscmp(argv[1], L"run") == 0) {
         return run(argv[2], static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10)), argv[4]);
     }
-    std::fprintf(stderr, "usage: bench-runner.exe run OUTPUT_FILE POLL_MS COMMAND_LINE | where\n");
+    std::fprintf(stderr,
+                 "usage: bench-runner.exe run OUTPUT_FILE POLL_MS COMMAND_LINE | together OUTPUT_FILE "
+                 "COUNT COMMAND_LINE | where\n");
     return 101;
 }

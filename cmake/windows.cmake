@@ -14,7 +14,8 @@ set(TALVIK_LAUNCHER_OPTIONS ${TALVIK_WARNINGS} -O2 -fno-exceptions -fno-rtti -fn
 set(TALVIK_FREESTANDING_OPTIONS ${TALVIK_LAUNCHER_OPTIONS} -ffreestanding -fno-tree-loop-distribute-patterns
     -fno-builtin)
 
-# Header settings of every launcher image; talvik pack links with the same line (image-link.rsp).
+# Header settings of every launcher image: the stub is linked with them (image-link.rsp), and
+# talvik makes every image from the stub.
 set(TALVIK_IMAGE_LINK_OPTIONS
     -nostdlib -static -s
     -Wl,-e,talvik_entry

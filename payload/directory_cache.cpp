@@ -7,7 +7,7 @@
 #include "diag/stop.hpp"
 #include "launcher/process_state.hpp"
 #include "paths/template_expansion.hpp"
-#include "payload/extract.hpp"
+#include "payload/directory_cache.hpp"
 
 CreatedDirectoryCache created_directory_cache;
 
@@ -84,6 +84,12 @@ bool directory_made_now(const wchar_t* path) {
         }
     }
     return false;
+}
+
+void forget_directories_made_now() {
+    for (int index = 0; index < created_directory_cache.count; ++index) {
+        created_directory_cache.made_now[index] = false;
+    }
 }
 
 namespace {

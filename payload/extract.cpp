@@ -10,12 +10,24 @@
 #include "diag/report.hpp"
 #include "diag/stop.hpp"
 #include "launcher/process_state.hpp"
+#include "payload/directory_cache.hpp"
+#include "payload/extraction_lock.hpp"
 #include "payload/format.hpp"
 #include "payload/reader.hpp"
 
 unsigned char copy_buffer[copy_buffer_size];
 
 namespace {
+
+// Another launcher's reuse test may hold the file open and mapped for the length of one
+// checksum pass. The writer shares no reading, and a mapped file cannot be truncated, so
+// its open fails until that test is done (with a sharing violation, or the user-mapped
+// error when the mapping is met first). The writer tries again after a pause that doubles
+// each time, up to a total that covers the pass over a large file; a file held longer (by
+// a running application) fails as before.
+constexpr DWORD sharing_retry_first_pause_ms = 1;
+constexpr DWORD sharing_retry_longest_pause_ms = 64;
+constexpr DWORD sharing_retry_total_ms = 2000;
 
 // Files are checksummed through views of at most this size: zlib's crc32 takes a 32-bit
 // length, and a bounded view also maps where the address space has no room for a whole
@@ -92,8 +104,12 @@ uint32_t disk_checksum(const wchar_t* path) {
     return checksum;
 }
 
-// A file whose directory this run created cannot be on disk yet: its reuse test would only
-// be a failing open, which on a first start costs as much again as writing the file.
+// Whether the file's directory was made while this launcher has held the extraction lock
+// without a break since. Every launcher that shares the lock writes only while holding it,
+// so no other can have put a file there: one that this run has not written yet is not on
+// disk, and its reuse test would only be a failing open, which on a first start costs as
+// much again as writing the file. (A launcher that could not have the lock writes beside
+// it unchecked either way, as it would with no lock at all.)
 bool parent_made_now(wchar_t* path) {
     size_t separator = 0;
     for (size_t at = wcslen(path); at-- > 1;) {
@@ -111,15 +127,54 @@ bool parent_made_now(wchar_t* path) {
     return made_now;
 }
 
-// No reader sees the file half written; a second launcher starting at the same moment
-// may still write the same bytes alongside.
+// Truncates and rewrites the file in place. Its handle shares only writing, so no reader
+// (another launcher's reuse test, a running child) sees it half written.
 HANDLE create_output_file(const wchar_t* path) {
     ensure_parent_directories(path);
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        report_open_failure();
+    DWORD pause = sharing_retry_first_pause_ms;
+    DWORD paused = 0;
+    for (;;) {
+        HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            return file;
+        }
+        DWORD error = GetLastError();
+        if ((error != ERROR_SHARING_VIOLATION && error != ERROR_USER_MAPPED_FILE) ||
+            paused >= sharing_retry_total_ms) {
+            report_open_failure();
+        }
+        Sleep(pause);
+        paused += pause;
+        pause = pause * 2 < sharing_retry_longest_pause_ms ? pause * 2 : sharing_retry_longest_pause_ms;
     }
-    return file;
+}
+
+// For an entry whose file was not found intact and the lock is not held: the file opened
+// for writing, or INVALID_HANDLE_VALUE when it proves intact after all. The decision to
+// write is taken holding the lock, which stays held until the file is complete, so two
+// launchers never write one file and none runs its child over a file still being written.
+// A test under the lock is needed, since another writer may have finished the file between
+// the first test and the lock.
+//
+// Having waited for another launcher, most likely the writer of this very file, the
+// launcher gives the lock back at once and tests the file without it: the launchers that
+// follow one writer then check its files side by side, each waiting only for the file being
+// written, instead of one after another under the lock.
+HANDLE open_unless_intact(uint32_t stored_checksum) {
+    LockTaken taken = take_extraction_lock(target_directory);
+    if (taken == LockTaken::after_waiting) {
+        release_extraction_lock();
+        if (disk_checksum(entry_path) == stored_checksum) {
+            return INVALID_HANDLE_VALUE;
+        }
+        taken = take_extraction_lock(target_directory);
+    }
+    // Without a lock object the first test decides alone.
+    if (taken != LockTaken::unlocked && disk_checksum(entry_path) == stored_checksum) {
+        release_extraction_lock();
+        return INVALID_HANDLE_VALUE;
+    }
+    return create_output_file(entry_path);
 }
 
 // Moves the body through copy_buffer, into the file when one is open, else dropping it.
@@ -154,14 +209,28 @@ void extract_payload() {
         read_payload_bytes(&stored_checksum, sizeof stored_checksum);
 
         // Only the checksum decides: a file of another length with the same CRC-32 stays.
+        // A file found intact is final: no launcher writes a file that its test under the
+        // lock finds intact, so a start over an intact tree takes no lock at all.
         HANDLE file = INVALID_HANDLE_VALUE;
-        uint32_t on_disk = parent_made_now(entry_path) ? 0 : disk_checksum(entry_path);
-        if (on_disk != stored_checksum) {
-            file = create_output_file(entry_path);
+        if (extraction_lock.held) {
+            if (parent_made_now(entry_path) || disk_checksum(entry_path) != stored_checksum) {
+                file = create_output_file(entry_path);
+            }
+        } else if (disk_checksum(entry_path) != stored_checksum) {
+            file = open_unless_intact(stored_checksum);
         }
         copy_body(file, size);
         if (file != INVALID_HANDLE_VALUE) {
             CloseHandle(file);
         }
+        // A writer keeps the lock from file to file, and so its directories made now, until
+        // another launcher asks for it: followers wait only for the file being written, a
+        // launcher alone takes the lock once (measured against the lock held per file and
+        // across a whole run: bench/README.md).
+        if (extraction_lock.held && extraction_lock_wanted()) {
+            release_extraction_lock();
+            forget_directories_made_now();
+        }
     }
+    close_extraction_lock();
 }

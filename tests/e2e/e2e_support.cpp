@@ -153,6 +153,50 @@ Outcome run_windows(const fs::path& cwd, const std::string& command_line,
     return outcome;
 }
 
+CrowdOutcome run_crowd(const fs::path& cwd, const std::string& mode,
+                       const std::vector<std::string>& arguments) {
+    fs::path dir = fs::path(TALVIK_E2E_WORK_DIR);
+    std::string tag = std::to_string(getpid()) + "-" + std::to_string(rand());
+    fs::path out_dir = dir / ("crowd-" + tag);
+    fs::create_directories(out_dir);
+    EnvironmentChanges environment{{"WINEPREFIX", wine_prefix().string()},
+                                   {"WINEDEBUG", "-all"},
+                                   {"WINEDLLOVERRIDES", "mscoree,mshtml="}};
+    std::vector<std::string> command{TALVIK_WINE_RUN, (win_build_dir() / "tests" / "crowd.exe").string(),
+                                     mode, windows_path(out_dir)};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    CrowdOutcome crowd;
+    crowd.status = run_process(command, cwd, environment, out_dir / "crowd.out", out_dir / "crowd.err");
+    for (int index = 0;; ++index) {
+        fs::path base = out_dir / std::to_string(index);
+        if (!fs::exists(fs::path(base).replace_extension(".out"))) {
+            break;
+        }
+        Outcome outcome;
+        outcome.out = read_file(fs::path(base).replace_extension(".out"));
+        outcome.err = read_file(fs::path(base).replace_extension(".err"));
+        std::string code_text = read_file(fs::path(base).replace_extension(".code"));
+        if (code_text.rfind("0x", 0) == 0) {
+            outcome.exit_code = static_cast<uint32_t>(std::stoul(code_text, nullptr, 16));
+        }
+        crowd.processes.push_back(outcome);
+    }
+    std::istringstream facts(read_file(out_dir / "crowd.txt"));
+    std::string line;
+    while (std::getline(facts, line)) {
+        size_t equals = line.find('=');
+        if (equals != std::string::npos) {
+            crowd.facts[line.substr(0, equals)] = line.substr(equals + 1);
+        }
+    }
+    std::string crowd_errors = read_file(out_dir / "crowd.err");
+    if (!crowd_errors.empty()) {
+        crowd.facts["crowd_errors"] = crowd_errors;
+    }
+    fs::remove_all(out_dir);
+    return crowd;
+}
+
 std::string unescape_probe_text(const std::string& text) {
     std::string result;
     for (size_t i = 0; i < text.size(); ++i) {

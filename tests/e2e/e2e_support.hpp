@@ -52,6 +52,18 @@ int run_command(const std::vector<std::string>& arguments, const std::filesystem
 Outcome run_windows(const std::filesystem::path& cwd, const std::string& command_line,
                     const EnvironmentChanges& environment = {});
 
+// What crowd.exe (several launchers at once) saw: each process in the order it was
+// started, and the "key=value" facts of its mode. status is crowd.exe's own exit status.
+struct CrowdOutcome {
+    int status = -1;
+    std::vector<Outcome> processes;
+    std::map<std::string, std::string> facts;
+};
+
+// Runs `crowd.exe MODE OUT_DIR ARGUMENTS...` in folder cwd; OUT_DIR is a fresh folder of its own.
+CrowdOutcome run_crowd(const std::filesystem::path& cwd, const std::string& mode,
+                       const std::vector<std::string>& arguments);
+
 ProbeReport parse_probe_report(const std::string& out);
 // Undoes the probe's escapes (\\, \r, \n, \t, \v, \xHH).
 std::string unescape_probe_text(const std::string& text);

@@ -11,6 +11,7 @@
 
 #include "launcher/process_state.hpp"
 #include "paths/template_expansion.hpp"
+#include "payload/directory_cache.hpp"
 #include "payload/extract.hpp"
 #include "payload_test_support.hpp"
 #include "tests/payload/crc_forcing.hpp"
@@ -202,11 +203,13 @@ TEST(PayloadExtract, DirectoryCacheSeedsHomeAndTakesDriveNamesAsGiven) {
     EXPECT_TRUE(ensure_directory(upper.c_str()));
     EXPECT_EQ(created_directory_cache.count, 3);
 
-    // Only a directory this run created is known to hold no earlier files.
+    // Only a directory this run created counts as made now, until the lock is given up.
     EXPECT_FALSE(directory_made_now(target.c_str()));
     EXPECT_TRUE(ensure_directory((target + L"\\new").c_str()));
     EXPECT_TRUE(directory_made_now((target + L"\\new").c_str()));
     EXPECT_FALSE(directory_made_now(home));
+    forget_directories_made_now();
+    EXPECT_FALSE(directory_made_now((target + L"\\new").c_str()));
 
     // A regular file counts as an existing directory.
     write_file(target + L"\\plain", "");

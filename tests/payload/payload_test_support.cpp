@@ -7,7 +7,9 @@
 #include <filesystem>
 
 #include "launcher/process_state.hpp"
+#include "payload/directory_cache.hpp"
 #include "payload/extract.hpp"
+#include "payload/extraction_lock.hpp"
 #include "payload/format.hpp"
 #include "payload/reader.hpp"
 
@@ -138,6 +140,7 @@ void extract_here(const Bytes& block, const std::wstring& target) {
     child_executable_path[0] = 0;
     // The copies of an earlier run are left behind; a test process is short.
     created_directory_cache.count = 0;
+    extraction_lock = {};
     ASSERT_TRUE(attached_data_has_header(block.data(), block.size()));
     open_payload_reader(block.data() + attached_data_header_size, block.size() - attached_data_header_size);
     extract_payload();
@@ -164,45 +167,59 @@ HANDLE inheritable_output(const std::wstring& path) {
 
 } // namespace
 
-ChildRun extract_in_child(const Bytes& block, const std::wstring& target) {
-    ChildRun run{~DWORD{0}, "", ""};
-    std::wstring block_path = scratch_file(L".block");
-    std::wstring output_path = scratch_file(L".out");
-    std::wstring error_path = scratch_file(L".err");
-    write_file(block_path, std::string(block.begin(), block.end()));
+ChildExtraction start_extraction_in_child(const Bytes& block, const std::wstring& target) {
+    ChildExtraction child;
+    child.block_path = scratch_file(L".block");
+    child.output_path = scratch_file(L".out");
+    child.error_path = scratch_file(L".err");
+    write_file(child.block_path, std::string(block.begin(), block.end()));
 
     wchar_t program[MAX_PATH + 1];
     GetModuleFileNameW(nullptr, program, MAX_PATH + 1);
     std::wstring command_line = L"\"" + std::wstring(program) + L"\"";
 
-    HANDLE output = inheritable_output(output_path);
-    HANDLE error = inheritable_output(error_path);
+    HANDLE output = inheritable_output(child.output_path);
+    HANDLE error = inheritable_output(child.error_path);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = nullptr;
     startup.hStdOutput = output;
     startup.hStdError = error;
-    PROCESS_INFORMATION process{};
-    SetEnvironmentVariableW(child_block_variable, block_path.c_str());
+    SetEnvironmentVariableW(child_block_variable, child.block_path.c_str());
     SetEnvironmentVariableW(child_target_variable, target.c_str());
-    BOOL started = CreateProcessW(program, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                  &startup, &process);
+    child.started = CreateProcessW(program, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                   &startup, &child.process);
     SetEnvironmentVariableW(child_block_variable, nullptr);
     SetEnvironmentVariableW(child_target_variable, nullptr);
     CloseHandle(output);
     CloseHandle(error);
-    EXPECT_TRUE(started);
-    if (started) {
-        WaitForSingleObject(process.hProcess, INFINITE);
-        GetExitCodeProcess(process.hProcess, &run.exit_code);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
+    EXPECT_TRUE(child.started);
+    return child;
+}
+
+bool still_running(const ChildExtraction& child) {
+    return child.started && WaitForSingleObject(child.process.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+ChildRun finish_extraction_in_child(ChildExtraction& child) {
+    ChildRun run{~DWORD{0}, "", ""};
+    if (child.started) {
+        WaitForSingleObject(child.process.hProcess, INFINITE);
+        GetExitCodeProcess(child.process.hProcess, &run.exit_code);
+        CloseHandle(child.process.hThread);
+        CloseHandle(child.process.hProcess);
+        child.started = false;
     }
-    run.standard_output = read_file(output_path);
-    run.standard_error = read_file(error_path);
-    DeleteFileW(block_path.c_str());
-    DeleteFileW(output_path.c_str());
-    DeleteFileW(error_path.c_str());
+    run.standard_output = read_file(child.output_path);
+    run.standard_error = read_file(child.error_path);
+    DeleteFileW(child.block_path.c_str());
+    DeleteFileW(child.output_path.c_str());
+    DeleteFileW(child.error_path.c_str());
     return run;
+}
+
+ChildRun extract_in_child(const Bytes& block, const std::wstring& target) {
+    ChildExtraction child = start_extraction_in_child(block, target);
+    return finish_extraction_in_child(child);
 }

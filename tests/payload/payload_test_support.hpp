@@ -56,6 +56,18 @@ struct ChildRun {
 };
 ChildRun extract_in_child(const Bytes& block, const std::wstring& target);
 
+// The same in two steps, for tests that act while the child extracts.
+struct ChildExtraction {
+    bool started = false;
+    PROCESS_INFORMATION process{};
+    std::wstring block_path;
+    std::wstring output_path;
+    std::wstring error_path;
+};
+ChildExtraction start_extraction_in_child(const Bytes& block, const std::wstring& target);
+bool still_running(const ChildExtraction& child);
+ChildRun finish_extraction_in_child(ChildExtraction& child);
+
 // Environment names through which extract_in_child hands the child its work.
 constexpr wchar_t child_block_variable[] = L"PAYLOAD_TEST_CHILD_BLOCK";
 constexpr wchar_t child_target_variable[] = L"PAYLOAD_TEST_CHILD_TARGET";

@@ -17,8 +17,18 @@
 //                              written and the console options are in force
 //   --generate-console-event T after that, GenerateConsoleCtrlEvent(T, 0): event T (0 for
 //                              Ctrl+C, 1 for Ctrl+Break) to every process on the probe's console
-// They take effect in this order: console handlers, report, --write-stderr, --ready-event,
-// --generate-console-event, --sleep, exit. The probe writes nothing else to either stream.
+//   --verify-tree MANIFEST     before the report, check every file that MANIFEST lists (a path
+//                              relative to the probe's own folder); see "Tree check" below
+// They take effect in this order: console handlers, tree check, report, --write-stderr,
+// --ready-event, --generate-console-event, --sleep, exit. The probe writes nothing else to
+// either stream.
+//
+// Tree check: MANIFEST holds one line per file, "CRC SIZE NAME": the CRC-32 in 8 hex
+// digits, the size in decimal, the name relative to the probe's folder (UTF-8, backslashes).
+// Each file is read whole, with full sharing so that no launcher writing beside it is
+// disturbed, and must have exactly that size and CRC-32. An empty file is only sized, not
+// opened: every start rewrites empty entries (an empty file cannot be mapped for the reuse
+// test), and the writer's handle shares no reading, so an open could meet one of them.
 //
 // Report: UTF-8 lines, each ending in a line feed, in this order:
 //   probe=1                    format version
@@ -36,12 +46,18 @@
 //   stdout=KIND                unknown, or none for a null or invalid handle
 //   stderr=KIND
 //   stdin-data=TEXT            only with --read-stdin (bytes taken as UTF-8)
+//   tree=exact|damaged         only with --verify-tree: every listed file as listed, or not
+//   tree-files=N               only with --verify-tree: the number of files listed
+//   tree-problem=TEXT          only with --verify-tree, one per file that is not as listed
+//                              (the first 20): its name and what was found
 //   end
 // TEXT escapes a backslash as \\, CR as \r, LF as \n, tab as \t, vertical tab as \v, any other
 // unit below 0x20 as \xHH and a lone surrogate as \uHHHH (hex digits in upper case).
 #include <windows.h>
 
 #include <shellapi.h>
+
+#include <zlib.h>
 
 #include <string>
 #include <vector>
@@ -59,6 +75,7 @@ struct Options {
     std::wstring stderr_text;
     bool read_stdin = false;
     std::wstring ready_event;
+    std::wstring manifest;
     bool generate_console_event = false;
     DWORD generated_event = 0;
 };
@@ -109,6 +126,8 @@ void read_options(Options& options, const std::vector<std::wstring>& arguments, 
             options.generated_event = parse_number(arguments[++at]);
         } else if (has_value && name == L"--ready-event") {
             options.ready_event = arguments[++at];
+        } else if (has_value && name == L"--verify-tree") {
+            options.manifest = arguments[++at];
         }
     }
 }
@@ -290,6 +309,108 @@ void write_all(DWORD which, const std::string& text) {
     }
 }
 
+// The outcome of the tree check, as report lines.
+struct TreeCheck {
+    bool exact = true;
+    size_t files = 0;
+    std::vector<std::string> problems;
+};
+
+constexpr size_t reported_tree_problems = 20;
+constexpr DWORD tree_read_chunk = 1 << 16;
+
+std::wstring from_utf8(const std::string& text) {
+    std::wstring wide(text.size(), L'\0');
+    wide.resize(MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                                    static_cast<int>(wide.size())));
+    return wide;
+}
+
+std::string whole_file(const std::wstring& path, bool& ok) {
+    std::string bytes;
+    HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ok = file != INVALID_HANDLE_VALUE;
+    if (!ok) {
+        return "open failed, error " + std::to_string(GetLastError());
+    }
+    char chunk[tree_read_chunk];
+    DWORD got = 0;
+    while ((ok = ReadFile(file, chunk, sizeof chunk, &got, nullptr) != 0) && got > 0) {
+        bytes.append(chunk, got);
+    }
+    if (!ok) {
+        bytes = "read failed, error " + std::to_string(GetLastError());
+    }
+    CloseHandle(file);
+    return bytes;
+}
+
+void note_problem(TreeCheck& check, const std::string& name, const std::string& what) {
+    check.exact = false;
+    if (check.problems.size() < reported_tree_problems) {
+        check.problems.push_back(name + ": " + what);
+    }
+}
+
+// One manifest line: "CRC SIZE NAME".
+void check_tree_file(TreeCheck& check, const std::wstring& folder, const std::string& line) {
+    size_t first_blank = line.find(' ');
+    size_t second_blank = line.find(' ', first_blank + 1);
+    if (first_blank == std::string::npos || second_blank == std::string::npos) {
+        note_problem(check, line, "not a manifest line");
+        return;
+    }
+    unsigned long expected_crc = std::stoul(line.substr(0, first_blank), nullptr, 16);
+    unsigned long long expected_size =
+        std::stoull(line.substr(first_blank + 1, second_blank - first_blank - 1));
+    std::string name = line.substr(second_blank + 1);
+    std::wstring path = folder + L"\\" + from_utf8(name);
+    ++check.files;
+    if (expected_size == 0) {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) || data.nFileSizeLow != 0 ||
+            data.nFileSizeHigh != 0 || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            note_problem(check, name, "not an empty file");
+        }
+        return;
+    }
+    bool ok = false;
+    std::string bytes = whole_file(path, ok);
+    if (!ok) {
+        note_problem(check, name, bytes);
+        return;
+    }
+    unsigned long crc =
+        crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size()));
+    if (bytes.size() != expected_size || crc != expected_crc) {
+        note_problem(check, name, "size " + std::to_string(bytes.size()) + ", crc " + std::to_string(crc));
+    }
+}
+
+TreeCheck check_tree(const std::wstring& manifest) {
+    TreeCheck check;
+    std::wstring folder = module_path();
+    folder.resize(folder.rfind(L'\\'));
+    bool ok = false;
+    std::string text = whole_file(folder + L"\\" + manifest, ok);
+    if (!ok) {
+        note_problem(check, "manifest", text);
+        return check;
+    }
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        std::string line = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        at = end == std::string::npos ? text.size() : end + 1;
+        if (!line.empty()) {
+            check_tree_file(check, folder, line);
+        }
+    }
+    return check;
+}
+
 BOOL WINAPI ignore_console_event(DWORD) {
     return TRUE;
 }
@@ -317,6 +438,11 @@ int main() {
         SetConsoleCtrlHandler(exit_on_console_event, TRUE);
     }
 
+    TreeCheck tree;
+    if (!options.manifest.empty()) {
+        tree = check_tree(options.manifest);
+    }
+
     if (!options.quiet) {
         std::string report = "probe=1\n";
         append_item(report, "cmdline", GetCommandLineW());
@@ -333,6 +459,13 @@ int main() {
         report += std::string("stderr=") + handle_kind(STD_ERROR_HANDLE) + "\n";
         if (options.read_stdin) {
             append_item(report, "stdin-data", read_all_stdin());
+        }
+        if (!options.manifest.empty()) {
+            report += std::string("tree=") + (tree.exact ? "exact" : "damaged") + "\n";
+            report += "tree-files=" + std::to_string(tree.files) + "\n";
+            for (const std::string& problem : tree.problems) {
+                append_item(report, "tree-problem", from_utf8(problem));
+            }
         }
         report += "end\n";
         write_all(STD_OUTPUT_HANDLE, report);
