@@ -27,8 +27,8 @@ int main(int argc, char** argv) {
     }
     out << "\n} // namespace\n\nstd::vector<Bytes> default_icon_images() {\n    return {";
     for (std::size_t slot = 0; slot < images.size(); ++slot)
-        out << (slot == 0 ? "" : ",") << "\n        Bytes(std::begin(png_" << icon_sizes[slot] << "), std::end(png_"
-            << icon_sizes[slot] << "))";
+        out << (slot == 0 ? "" : ",") << "\n        Bytes(std::begin(png_" << icon_sizes[slot]
+            << "), std::end(png_" << icon_sizes[slot] << "))";
     out << "};\n}\n";
     if (!out.flush()) {
         std::fprintf(stderr, "talvik-default-icons: cannot write %s\n", argv[1]);
