@@ -114,6 +114,15 @@ void check_trailer(const std::vector<unsigned char>& block, std::size_t frame_si
             throw ToolError("the attached data's padding after the frame is not zero");
 }
 
+// What a launcher image's Subsystem field makes it; talvik writes only the first two.
+std::string subsystem_name(std::uint16_t subsystem) {
+    if (subsystem == subsystem_windows_console)
+        return "console";
+    if (subsystem == subsystem_windows_gui)
+        return "windowed";
+    return "other (" + std::to_string(subsystem) + ")";
+}
+
 } // namespace
 
 ImageConstants read_image_constants(std::span<const unsigned char> image) {
@@ -192,6 +201,7 @@ void list_image(const std::filesystem::path& image_file, std::ostream& out) {
         << "company   " << shown_name(constants.company_name) << "\n"
         << "product   " << shown_name(constants.product_name) << "\n"
         << "version   " << shown_name(constants.version_string) << "\n"
+        << "subsystem " << subsystem_name(parse_pe_image(image).subsystem) << "\n"
         << "attached  " << constants.attached_data.size() << " bytes\n";
     std::uint64_t total = 0;
     std::size_t mismatches = 0;

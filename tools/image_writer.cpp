@@ -37,6 +37,7 @@ ImageLayout write_image_around(const ImagePlan& plan, const fs::path& output,
 
     Bytes start(stub.bytes.begin(), stub.bytes.end());
     rewrite_headers(start, stub.pe, layout);
+    set_subsystem(start, stub.pe, plan.subsystem);
     write_descriptor(start, stub.descriptor_offset,
                      descriptor_fields(plan.constants, layout.constants_rva, layout.data.virtual_address,
                                        attached_length));

@@ -61,10 +61,13 @@ PackOptions parse_pack_options(const std::vector<std::string>& args) {
             options.help = true;
             continue;
         }
-        if (name == "--quiet" || name == "-q") {
+        if (name == "--quiet" || name == "-q" || name == "--windowed") {
             if (inline_value)
                 throw ToolError(name + " takes no value");
-            options.quiet = true;
+            if (name == "--windowed")
+                options.windowed = true;
+            else
+                options.quiet = true;
             continue;
         }
         auto value = [&]() -> std::string {

@@ -25,6 +25,7 @@ struct PackOptions {
     std::optional<int> window_log;
     std::optional<std::filesystem::path> attached_data;
     bool quiet = false;
+    bool windowed = false;
 };
 
 constexpr int default_compression_level = 19;

@@ -48,7 +48,7 @@ PeImage parse_pe_image(std::span<const unsigned char> file) {
         image.size_of_image = get_u32(optional + pe_field::size_of_image);
         image.size_of_headers = get_u32(optional + 60);
         image.checksum = get_u32(optional + pe_field::checksum);
-        image.subsystem = get_u16(optional + 68);
+        image.subsystem = get_u16(optional + pe_field::subsystem);
         image.dll_characteristics = get_u16(optional + 70);
         image.stack_reserve = get_u64(optional + 72);
         image.stack_commit = get_u64(optional + 80);

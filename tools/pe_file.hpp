@@ -50,6 +50,9 @@ constexpr std::uint16_t machine_amd64 = 0x8664;
 constexpr std::size_t resource_directory_index = 2;
 constexpr std::size_t certificate_directory_index = 4;
 constexpr std::size_t section_header_size = 40;
+// The Subsystem values of a launcher image: a windowed one opens no console window.
+constexpr std::uint16_t subsystem_windows_gui = 2;
+constexpr std::uint16_t subsystem_windows_console = 3;
 
 // Offsets of the fields talvik rewrites, from the start of a PE32+ optional header, and of
 // a section header's fields from the start of that header.
@@ -57,6 +60,7 @@ namespace pe_field {
 constexpr std::size_t size_of_initialized_data = 8;
 constexpr std::size_t size_of_image = 56;
 constexpr std::size_t checksum = 64;
+constexpr std::size_t subsystem = 68;
 constexpr std::size_t data_directories = 112;
 constexpr std::size_t number_of_sections = 2; // from the COFF header, after the signature
 } // namespace pe_field

@@ -102,3 +102,7 @@ void rewrite_headers(std::span<unsigned char> image_start, const PeImage& stub, 
     patch_u32(image_start, resource_directory, layout.resources.virtual_address);
     patch_u32(image_start, resource_directory + 4, layout.resources.virtual_size);
 }
+
+void set_subsystem(std::span<unsigned char> image_start, const PeImage& stub, std::uint16_t subsystem) {
+    patch_u16(image_start, stub.optional_offset + pe_field::subsystem, subsystem);
+}

@@ -61,3 +61,7 @@ ImageLayout lay_out_image(const PeImage& stub, std::uint64_t attached_data_lengt
 // the stub's, NumberOfSections, SizeOfImage, SizeOfInitializedData, the resource directory,
 // and the header checksum 0 (images are not signed by talvik; a signing tool sets its own).
 void rewrite_headers(std::span<unsigned char> image_start, const PeImage& stub, const ImageLayout& layout);
+
+// Sets the Subsystem field, the one header field in which a windowed image differs from a
+// console one (nothing else depends on it: the header checksum stays 0).
+void set_subsystem(std::span<unsigned char> image_start, const PeImage& stub, std::uint16_t subsystem);

@@ -10,7 +10,7 @@ usage:
   talvik --version                           talvik's own version
 
 talvik list prints the path template, company, product and version of an image made
-by talvik pack, then one line per entry: size in bytes, stored CRC-32 (marked "!" when
+by talvik pack, whether it is a console or a windowed launcher, then one line per entry: size in bytes, stored CRC-32 (marked "!" when
 the body does not match it) and the name, in stream order; then the entry count.
 
 Exit status: 0 on success, 1 on any error (one line "talvik: error: ..." on stderr).
@@ -19,7 +19,8 @@ Exit status: 0 on success, 1 on any error (one line "talvik: error: ..." on stde
 const char* const list_usage = R"(usage: talvik list IMAGE.exe
 
 Prints the path template, company, product and version of an image made by talvik pack,
-the size of its attached data, then one line per entry: size in bytes, stored CRC-32
+its subsystem (console, or windowed for an image packed with --windowed), the size of
+its attached data, then one line per entry: size in bytes, stored CRC-32
 (marked "!" when the body does not match it) and the name, in stream order; then the
 entry count and their total size. Control characters in names show as \n, \xNN or \uNNNN.
 
@@ -64,6 +65,9 @@ starts the first entry, the application's executable.
   --level 1..22          zstd compression level; default: 19
   --window-log 10..27    zstd window; default: the smallest covering all the data
   --attached-data FILE   build around a ready attached-data block instead of APP_DIR
+  --windowed             a windowed launcher, for an application that opens windows of
+                         its own: Windows opens no console window for it (see Windowed
+                         launchers below)
   -q, --quiet            no summary line and no progress line
   -h, --help             this text
 
@@ -98,6 +102,15 @@ as 48 and {PROGRAM}, {PROGRAM_BASE} and {PROGRAM_DIR} as 100 units.
 
 On a terminal, a progress line shows the scan, the compression and the writing of the
 image; the summary line gives the sizes (KiB, MiB: units of 1024) and the image's size.
+
+Windowed launchers: the image differs from the console one only in the Subsystem field
+of its header (2, GUI, instead of 3, console), so started from Explorer or a shortcut it
+opens no console window beside the application. It runs exactly as the console image,
+and its child gets the standard handles it was given (often none). A failure message
+whose stream has no handle shows in a message box instead, titled with the product name;
+with a handle (a file, a pipe, an inherited console) it is written there as usual. A
+console program started by a windowed launcher gets a console window of its own, so use
+--windowed for GUI applications only.
 
 The image is written from the launcher stub built into talvik: no compiler, linker or
 other program is needed. Its attached data must stay below about 2 GiB, the most a PE

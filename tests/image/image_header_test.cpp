@@ -1,5 +1,6 @@
-// The launcher's images, read back with objdump: the bare stub as linked, and an image that
-// talvik pack writes from it, which must keep every setting of the stub.
+// The launcher's images, read back with objdump: the bare stub as linked, and the console and
+// windowed images that talvik pack writes from it, which must keep every setting of the stub
+// but the windowed one's subsystem.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -52,12 +53,13 @@ unsigned long long hex(const std::string& text) {
     return std::stoull(text.substr(0, text.find_first_of(" \t")), nullptr, 16);
 }
 
-// A packed image around a tiny application, made once in a folder of its own.
+// A packed image around a tiny application, made once for each kind in a folder of its own.
 class PackedImageFile {
   public:
-    static const fs::path& path() {
-        static PackedImageFile packed;
-        return packed.image_;
+    static const fs::path& path(bool windowed) {
+        static PackedImageFile console(false);
+        static PackedImageFile gui(true);
+        return windowed ? gui.image_ : console.image_;
     }
     ~PackedImageFile() {
         std::error_code ignored;
@@ -65,7 +67,7 @@ class PackedImageFile {
     }
 
   private:
-    PackedImageFile() {
+    explicit PackedImageFile(bool windowed) {
         std::string pattern = (fs::temp_directory_path() / "talvik-image-test-XXXXXX").string();
         if (mkdtemp(pattern.data()) == nullptr) {
             return;
@@ -77,7 +79,7 @@ class PackedImageFile {
         image_ = folder_ / "packed.exe";
         std::ostringstream command;
         command << "'" << TALVIK_TOOL << "' pack '" << (folder_ / "app").string() << "' -o '"
-                << image_.string() << "' --quiet";
+                << image_.string() << "' --quiet" << (windowed ? " --windowed" : "");
         if (std::system(command.str().c_str()) != 0) {
             image_.clear();
         }
@@ -86,7 +88,7 @@ class PackedImageFile {
     fs::path image_;
 };
 
-enum class ImageKind { stub, packed };
+enum class ImageKind { stub, packed, windowed };
 
 // Every check holds for both images.
 class LauncherImage : public ::testing::TestWithParam<ImageKind> {
@@ -95,7 +97,8 @@ class LauncherImage : public ::testing::TestWithParam<ImageKind> {
         if (!fs::exists(stub_path)) {
             GTEST_SKIP() << "no stub image at " << stub_path;
         }
-        path = GetParam() == ImageKind::stub ? stub_path : PackedImageFile::path();
+        path = GetParam() == ImageKind::stub ? stub_path
+                                             : PackedImageFile::path(GetParam() == ImageKind::windowed);
         ASSERT_FALSE(path.empty()) << "talvik pack failed";
         dump = run_capture("x86_64-w64-mingw32-objdump -p '" + path.string() + "'");
         fields = header_fields(dump);
@@ -105,15 +108,22 @@ class LauncherImage : public ::testing::TestWithParam<ImageKind> {
     std::map<std::string, std::string> fields;
 };
 
-INSTANTIATE_TEST_SUITE_P(Images, LauncherImage, ::testing::Values(ImageKind::stub, ImageKind::packed),
+INSTANTIATE_TEST_SUITE_P(Images, LauncherImage,
+                         ::testing::Values(ImageKind::stub, ImageKind::packed, ImageKind::windowed),
                          [](const ::testing::TestParamInfo<ImageKind>& info) {
-                             return info.param == ImageKind::stub ? "Stub" : "Packed";
+                             return info.param == ImageKind::stub     ? "Stub"
+                                    : info.param == ImageKind::packed ? "Packed"
+                                                                      : "Windowed";
                          });
 
 TEST_P(LauncherImage, HeaderSettings) {
     EXPECT_NE(dump.find("file format pei-x86-64"), std::string::npos);
     EXPECT_EQ(fields["Magic"].substr(0, 4), "020b");
-    EXPECT_EQ(hex(fields["Subsystem"]), 3u) << "console";
+    if (GetParam() == ImageKind::windowed) {
+        EXPECT_EQ(hex(fields["Subsystem"]), 2u) << "windowed (GUI)";
+    } else {
+        EXPECT_EQ(hex(fields["Subsystem"]), 3u) << "console";
+    }
     EXPECT_EQ(fields["MajorSubsystemVersion"], "6");
     EXPECT_EQ(fields["MinorSubsystemVersion"], "0");
     EXPECT_EQ(fields["MajorOSystemVersion"], "6");
@@ -170,7 +180,7 @@ TEST_P(LauncherImage, StaysWithinItsSizeBudget) {
     // file bytes) keep it at about 79 KB; with its constants, resources and alignment a
     // packed image less its attached data stays within the same budget.
     std::uintmax_t size = fs::file_size(path);
-    if (GetParam() == ImageKind::packed) {
+    if (GetParam() != ImageKind::stub) {
         std::ostringstream command;
         command << "'" << TALVIK_TOOL << "' list '" << path.string() << "'";
         std::string list = run_capture(command.str());

@@ -195,7 +195,10 @@ TEST(PackOptions, ValuesAndDefaults) {
     EXPECT_EQ(options.window_log, 27);
     EXPECT_EQ(options.icons, (std::vector<std::filesystem::path>{"a.png", "b.png"}));
     EXPECT_TRUE(options.quiet);
+    EXPECT_FALSE(options.windowed) << "a console launcher unless asked";
     EXPECT_EQ(options.exe, "bin/x.exe");
+    EXPECT_TRUE(parse_pack_options({"app", "--windowed", "-o", "out.exe"}).windowed);
+    EXPECT_TRUE(parse_pack_options({"--attached-data", "blob", "--windowed", "-o", "out.exe"}).windowed);
 
     options = parse_pack_options({"-o", "out.exe", "--", "-app-"});
     EXPECT_EQ(options.app_dir, std::filesystem::path("-app-"));
@@ -240,6 +243,7 @@ TEST(PackOptions, Mistakes) {
         {{"app", "-o", "a.exe", "--attached-data", "blob"}, "not both"},
         {{"-o", "a.exe", "--attached-data", "blob", "--level", "3"}, "no use with --attached-data"},
         {{"app", "-o", "a.exe", "--quiet=yes"}, "takes no value"},
+        {{"app", "-o", "a.exe", "--windowed=yes"}, "--windowed takes no value"},
         {{"app", "--output="}, "-o wants a file name"},
         {{"app", "-o", "a.exe", "--exclude"}, "--exclude wants a value"},
         {{"app", "-o", "a.exe", "--exclude", ""}, "is empty"},

@@ -55,8 +55,9 @@ TEST(TalvikCommand, Help) {
     EXPECT_NE(top.out.find("talvik list IMAGE.exe"), std::string::npos);
     ToolResult pack = run_talvik_binary({"pack", "--help"});
     EXPECT_EQ(pack.exit_status, 0);
-    for (const char* option : {"--exe", "--company", "--product", "--version", "--template", "--copyright",
-                               "--icon", "--level", "--window-log", "--attached-data", "--quiet"})
+    for (const char* option :
+         {"--exe", "--company", "--product", "--version", "--template", "--copyright", "--icon", "--level",
+          "--window-log", "--attached-data", "--quiet", "--windowed"})
         EXPECT_NE(pack.out.find(option), std::string::npos) << option;
     // Nothing of a toolchain is left in what the user reads.
     for (const char* gone : {"--lib-dir", "TALVIK_LIB_DIR", "TALVIK_MINGW", "mingw"})
@@ -365,17 +366,18 @@ TEST_F(PackedImage, ListShowsConstantsAndEntries) {
         "company   Fernwick Studio",
         "product   Orrin Deck",
         "version   1.20.0.0",
+        "subsystem console",
     };
     std::vector<std::string> lines = lines_of(listed.out);
-    ASSERT_EQ(lines.size(), 11u) << listed.out;
-    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 4), expected);
-    EXPECT_EQ(lines[4].rfind("attached  ", 0), 0u);
-    EXPECT_EQ(lines[5], line(exe.size(), exe, "Orrin Deck.exe"));
-    EXPECT_EQ(lines[6], line(1, "z", "Z.txt"));
-    EXPECT_EQ(lines[7], line(0, "", "data\\empty.bin"));
-    EXPECT_EQ(lines[8], line(5000, std::string(5000, '7'), "data\\numbers.txt"));
-    EXPECT_EQ(lines[9], line(4, "name", "ünïcode\\名前.txt"));
-    EXPECT_EQ(lines[10], "5 entries, " + std::to_string(exe.size() + 5005) + " bytes");
+    ASSERT_EQ(lines.size(), 12u) << listed.out;
+    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 5), expected);
+    EXPECT_EQ(lines[5].rfind("attached  ", 0), 0u);
+    EXPECT_EQ(lines[6], line(exe.size(), exe, "Orrin Deck.exe"));
+    EXPECT_EQ(lines[7], line(1, "z", "Z.txt"));
+    EXPECT_EQ(lines[8], line(0, "", "data\\empty.bin"));
+    EXPECT_EQ(lines[9], line(5000, std::string(5000, '7'), "data\\numbers.txt"));
+    EXPECT_EQ(lines[10], line(4, "name", "ünïcode\\名前.txt"));
+    EXPECT_EQ(lines[11], "5 entries, " + std::to_string(exe.size() + 5005) + " bytes");
     EXPECT_EQ(hex8(stored_checksum("")), "00000001") << "an empty body carries 1";
 }
 
@@ -571,6 +573,49 @@ TEST_F(PackedImage, HeaderResourcesAndLayout) {
         EXPECT_EQ(found[key], data) << "type " << key.first << " id " << key.second;
 }
 
+TEST_F(PackedImage, WindowedImageDiffersOnlyInItsSubsystem) {
+    ASSERT_EQ(pack(out / "console.exe", {"-q"}).exit_status, 0);
+    ToolResult windowed = pack(out / "windowed.exe", {"-q", "--windowed"});
+    ASSERT_EQ(windowed.exit_status, 0) << windowed.err;
+    Bytes console_bytes = read_file(out / "console.exe");
+    Bytes windowed_bytes = read_file(out / "windowed.exe");
+    PeImage console_image = parse_pe_image(console_bytes);
+    EXPECT_EQ(console_image.subsystem, subsystem_windows_console);
+    EXPECT_EQ(parse_pe_image(windowed_bytes).subsystem, subsystem_windows_gui);
+    // Byte for byte the same but the two of the Subsystem field: the checksum, the one field
+    // that could depend on it, stays 0.
+    ASSERT_EQ(windowed_bytes.size(), console_bytes.size());
+    std::size_t subsystem_field = console_image.optional_offset + 68;
+    for (std::size_t at = 0; at < console_bytes.size(); ++at) {
+        if (at != subsystem_field && at != subsystem_field + 1) {
+            ASSERT_EQ(windowed_bytes[at], console_bytes[at]) << "at offset " << at;
+        }
+    }
+    EXPECT_EQ(parse_pe_image(windowed_bytes).checksum, 0u);
+
+    // The same around a ready block of attached data.
+    ImageConstants constants = read_image_constants(console_bytes);
+    write_file(out / "attached.bin", constants.attached_data);
+    ASSERT_EQ(run_talvik_binary({"pack", "--attached-data", (out / "attached.bin").string(), "-o",
+                                 (out / "rebuilt.exe").string(), "--company", "Fernwick Studio", "--product",
+                                 "Orrin Deck", "--version", "1.20.0.0", "--windowed", "-q"})
+                  .exit_status,
+              0);
+    EXPECT_EQ(read_file(out / "rebuilt.exe"), windowed_bytes);
+
+    auto subsystem_line = [](const fs::path& image) {
+        std::vector<std::string> lines = lines_of(run_talvik_binary({"list", image.string()}).out);
+        return lines.size() > 4 ? lines[4] : "(no such line)";
+    };
+    EXPECT_EQ(subsystem_line(out / "console.exe"), "subsystem console");
+    EXPECT_EQ(subsystem_line(out / "windowed.exe"), "subsystem windowed");
+    // Only talvik's own two kinds are named; any other value shows as its number.
+    Bytes native = console_bytes;
+    native[subsystem_field] = 1;
+    write_file(out / "native.exe", native);
+    EXPECT_EQ(subsystem_line(out / "native.exe"), "subsystem other (1)");
+}
+
 TEST_F(PackedImage, AttachedDataTakenAsItIs) {
     ASSERT_EQ(pack(out / "original.exe", {"-q"}).exit_status, 0);
     ImageConstants constants = read_image_constants(read_file(out / "original.exe"));
@@ -740,11 +785,11 @@ TEST_F(PackedImage, ExcludesAndAShortVersion) {
     ToolResult listed = run_talvik_binary({"list", (out / "image.exe").string()});
     ASSERT_EQ(listed.exit_status, 0) << listed.err;
     std::vector<std::string> lines = lines_of(listed.out);
-    ASSERT_EQ(lines.size(), 8u) << listed.out;
+    ASSERT_EQ(lines.size(), 9u) << listed.out;
     EXPECT_EQ(lines[0], "template  {CACHE_DIR}\\FernwickStudio\\Orrin-Deck\\1.2");
     EXPECT_EQ(lines[3], "version   1.2.3.0");
-    EXPECT_TRUE(lines[5].ends_with("  Orrin Deck.exe")) << lines[5];
-    EXPECT_TRUE(lines[6].ends_with("  ünïcode\\名前.txt")) << lines[6];
+    EXPECT_TRUE(lines[6].ends_with("  Orrin Deck.exe")) << lines[6];
+    EXPECT_TRUE(lines[7].ends_with("  ünïcode\\名前.txt")) << lines[7];
 
     Bytes file = read_file(out / "image.exe");
     PackOptions options;
