@@ -4,6 +4,42 @@
 
 #include <string.h>
 
+#include "diag/message_box.hpp"
+#include "diag/windowed_image.hpp"
+#include "launcher/build_constants.hpp"
+
+namespace {
+
+// The line as a message box shows it: one UTF-16 unit per byte (the line is ASCII but for
+// a system text's bytes), without the line end.
+wchar_t message_box_text[MessageLine::capacity];
+
+// GetFileType fails for a value that is no open file handle of this process (one that a
+// parent put in the start-up data but never passed on, or a handle of another kind of
+// object): nothing can be written there. A file handle of a type it does not know
+// (FILE_TYPE_UNKNOWN with no error) is open all the same, and gets the line.
+bool is_open_handle(HANDLE handle) {
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    SetLastError(NO_ERROR);
+    return GetFileType(handle) != FILE_TYPE_UNKNOWN || GetLastError() == NO_ERROR;
+}
+
+void show_line_in_message_box(const MessageLine& line) {
+    size_t length = line.length;
+    while (length > 0 && (line.text[length - 1] == '\r' || line.text[length - 1] == '\n')) {
+        --length;
+    }
+    for (size_t at = 0; at < length; ++at) {
+        message_box_text[at] = static_cast<unsigned char>(line.text[at]);
+    }
+    message_box_text[length] = 0;
+    show_message_box(message_box_text, talvik_product_name(), MB_OK | MB_ICONERROR);
+}
+
+} // namespace
+
 void line_start(MessageLine& line) {
     line.length = 0;
     line.text[0] = 0;
@@ -60,6 +96,12 @@ void line_append_formatted(MessageLine& line, const char* format, const wchar_t*
 void line_write(const MessageLine& line, MessageStream stream) {
     HANDLE handle =
         GetStdHandle(stream == MessageStream::standard_output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+    // A windowed launcher started from the shell has no console and usually no standard
+    // handles, so its line would vanish.
+    if (running_image_is_windowed() && !is_open_handle(handle)) {
+        show_line_in_message_box(line);
+        return;
+    }
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
         return;
     }

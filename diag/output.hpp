@@ -25,5 +25,6 @@ void line_append_wide(MessageLine& line, const wchar_t* text);
 void line_append_formatted(MessageLine& line, const char* format, const wchar_t* value);
 
 enum class MessageStream { standard_output, standard_error };
-// Writes the line with one WriteFile; a failed write is ignored.
+// Writes the line with one WriteFile; a failed write is ignored. A windowed image shows the
+// line in a message box instead when the stream has no open handle.
 void line_write(const MessageLine& line, MessageStream stream);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "diag/decimal.hpp"
 #include "diag/exit_status.hpp"
@@ -11,8 +12,14 @@
 #include "diag/output.hpp"
 #include "diag/report.hpp"
 #include "diag/stop.hpp"
+#include "diag/windowed_image.hpp"
 #include "launcher/process_state.hpp"
+#include "tests/support/recorded_message_box.hpp"
 #include "tests/support/whole_file.hpp"
+
+void PrintTo(const RecordedMessageBox& box, std::ostream* out) {
+    *out << "box \"" << box.title << "\": \"" << box.text << "\" style " << box.style;
+}
 
 namespace {
 
@@ -33,28 +40,77 @@ std::string read_file(const std::string& path) {
     return read_whole_file(std::wstring(path.begin(), path.end()));
 }
 
-// Runs a reporting call in a death-test child with both streams sent to files; returns them.
+// What the launcher pretends to be in a death-test child, and what it is given to write to.
+enum class ImageKind { console, windowed };
+enum class StandardHandles { files, none };
+
+// A windowed launcher differs from a console one only in its header's Subsystem field, which
+// the diag code reads from the running image: the test program's own header, changed in
+// memory. Only death-test children do it, and they end right after.
+void pretend_windowed_image() {
+    auto* base = reinterpret_cast<unsigned char*>(GetModuleHandleW(nullptr));
+    auto* headers =
+        reinterpret_cast<IMAGE_NT_HEADERS64*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    WORD* subsystem = &headers->OptionalHeader.Subsystem;
+    DWORD protection = 0;
+    VirtualProtect(subsystem, sizeof *subsystem, PAGE_READWRITE, &protection);
+    *subsystem = IMAGE_SUBSYSTEM_WINDOWS_GUI;
+    VirtualProtect(subsystem, sizeof *subsystem, protection, &protection);
+}
+
+// Both message streams to files, or neither to anything (as for a program started from
+// Explorer).
+void give_standard_handles(StandardHandles handles, const std::string& out_path,
+                           const std::string& err_path) {
+    if (handles == StandardHandles::files) {
+        redirect_to_file(STD_OUTPUT_HANDLE, out_path);
+        redirect_to_file(STD_ERROR_HANDLE, err_path);
+    } else {
+        SetStdHandle(STD_OUTPUT_HANDLE, nullptr);
+        SetStdHandle(STD_ERROR_HANDLE, nullptr);
+    }
+}
+
+// What a reporting call in a death-test child wrote to its files and showed in message boxes.
 struct Captured {
     std::string out;
     std::string err;
+    std::vector<RecordedMessageBox> boxes;
 };
 
-#define EXPECT_REPORT(statement, status, captured)                                                           \
+std::wstring wide(const std::string& text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+// A death-test child runs the test body up to its own statement, reading files that the
+// parent's earlier runs left, so no ASSERT may stand between two runs: it would end the
+// child's test body before the statement.
+#define EXPECT_RUN(statement, kind, handles, status, captured)                                               \
     do {                                                                                                     \
         std::string out_path = temp_file_path(std::string(test_info_->name()) + "-out");                     \
         std::string err_path = temp_file_path(std::string(test_info_->name()) + "-err");                     \
+        std::string box_path = temp_file_path(std::string(test_info_->name()) + "-box");                     \
         DeleteFileA(out_path.c_str());                                                                       \
         DeleteFileA(err_path.c_str());                                                                       \
+        DeleteFileA(box_path.c_str());                                                                       \
         EXPECT_EXIT(                                                                                         \
             {                                                                                                \
-                redirect_to_file(STD_OUTPUT_HANDLE, out_path);                                               \
-                redirect_to_file(STD_ERROR_HANDLE, err_path);                                                \
+                if ((kind) == ImageKind::windowed) {                                                         \
+                    pretend_windowed_image();                                                                \
+                }                                                                                            \
+                record_message_boxes_in(wide(box_path));                                                     \
+                give_standard_handles(handles, out_path, err_path);                                          \
                 statement;                                                                                   \
             },                                                                                               \
             ::testing::ExitedWithCode(status), "");                                                          \
         (captured).out = read_file(out_path);                                                                \
         (captured).err = read_file(err_path);                                                                \
+        (captured).boxes = read_recorded_message_boxes(wide(box_path));                                      \
     } while (0)
+
+// A console launcher writing to files, as every report test but the windowed ones runs.
+#define EXPECT_REPORT(statement, status, captured)                                                           \
+    EXPECT_RUN(statement, ImageKind::console, StandardHandles::files, status, captured)
 
 class ReportTest : public ::testing::Test {
   protected:
@@ -150,6 +206,144 @@ TEST_F(ReportTest, LimitStopIsSilentAndAbnormal) {
     EXPECT_REPORT(stop_at_limit(), abnormal_stop_status, captured);
     EXPECT_EQ(captured.out, "");
     EXPECT_EQ(captured.err, "");
+}
+
+// Every failure that prints a line, with the status it ends with.
+struct Failure {
+    const char* name;
+    void (*report)();
+    unsigned status;
+};
+
+const Failure every_failure[] = {
+    {"header", report_header_missing, reported_failure_status},
+    {"allocation", report_allocation_failure, reported_failure_status},
+    {"decode", report_decode_failure, reported_failure_status},
+    {"handler registration", [] { report_error_and_exit(message_handler_registration_failed); },
+     reported_failure_status},
+    {"unpack",
+     [] {
+         SetLastError(ERROR_DISK_FULL);
+         report_unpack_failure();
+     },
+     reported_failure_status},
+    {"launch", [] { report_launch_failure(ERROR_FILE_NOT_FOUND); }, reported_failure_status},
+    {"open",
+     [] {
+         lstrcpyW(entry_path, L"C:\\cache\\Orrin-Deck\\data\\level 1.bin");
+         report_open_failure();
+     },
+     reported_failure_status},
+    {"expand", [] { report_expand_failure(L"{CACHE_DIR}\\{FOO}\\x"); }, abnormal_stop_status},
+};
+
+// The line without its line end, as a message box shows it.
+std::string without_line_end(const std::string& line) {
+    return line.ends_with("\r\n") ? line.substr(0, line.size() - 2) : line;
+}
+
+// The one call a windowed launcher makes for a line: an error box titled with the product name.
+std::vector<RecordedMessageBox> error_box(const std::string& text) {
+    return {{"Orrin Deck", text, static_cast<unsigned>(MB_OK | MB_ICONERROR)}};
+}
+
+using WindowedReportTest = ReportTest;
+
+// Each failure four ways: a console image writing to files gives the line; a windowed one
+// with files writes the same; a windowed one without handles shows that line in an error box
+// titled with the product name; a console one without handles shows nothing. The status is
+// the same every time.
+TEST_F(WindowedReportTest, EachFailureShowsItsLineInABoxOnlyWhenWindowedWithoutAHandle) {
+    for (const Failure& failure : every_failure) {
+        SCOPED_TRACE(failure.name);
+        Captured console;
+        EXPECT_RUN(failure.report(), ImageKind::console, StandardHandles::files, failure.status, console);
+        const std::string line = console.out + console.err;
+        EXPECT_TRUE(line.ends_with("\r\n")) << line;
+
+        Captured windowed_with_files;
+        EXPECT_RUN(failure.report(), ImageKind::windowed, StandardHandles::files, failure.status,
+                   windowed_with_files);
+        EXPECT_EQ(windowed_with_files.out, console.out);
+        EXPECT_EQ(windowed_with_files.err, console.err);
+        EXPECT_TRUE(windowed_with_files.boxes.empty());
+
+        Captured windowed;
+        EXPECT_RUN(failure.report(), ImageKind::windowed, StandardHandles::none, failure.status, windowed);
+        EXPECT_EQ(windowed.boxes, error_box(without_line_end(line)));
+
+        Captured console_without_handles;
+        EXPECT_RUN(failure.report(), ImageKind::console, StandardHandles::none, failure.status,
+                   console_without_handles);
+        EXPECT_TRUE(console_without_handles.boxes.empty());
+    }
+}
+
+TEST_F(WindowedReportTest, EachStreamIsJudgedByItsOwnHandle) {
+    // Standard output missing, standard error a file: the fixed message takes the box, the
+    // system error form the file.
+    Captured fixed;
+    EXPECT_RUN(
+        {
+            SetStdHandle(STD_OUTPUT_HANDLE, nullptr);
+            report_header_missing();
+        },
+        ImageKind::windowed, StandardHandles::files, reported_failure_status, fixed);
+    EXPECT_EQ(fixed.boxes, error_box("Error, couldn't find attached data header."));
+    EXPECT_EQ(fixed.err, "");
+
+    Captured system_error;
+    EXPECT_RUN(
+        {
+            SetStdHandle(STD_OUTPUT_HANDLE, nullptr);
+            report_launch_failure(ERROR_FILE_NOT_FOUND);
+        },
+        ImageKind::windowed, StandardHandles::files, reported_failure_status, system_error);
+    EXPECT_TRUE(system_error.boxes.empty());
+    EXPECT_TRUE(system_error.err.starts_with("Error, couldn't launch child ([Error 2] ")) << system_error.err;
+}
+
+TEST_F(WindowedReportTest, AHandleValueThatIsNotOpenCountsAsNone) {
+    // What a parent may leave in the start-up data without passing the handle on: a value
+    // that no longer names an open handle here, or a handle of an object other than a file.
+    Captured closed;
+    EXPECT_RUN(
+        {
+            HANDLE file = CreateFileW(L"NUL", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            CloseHandle(file);
+            SetStdHandle(STD_OUTPUT_HANDLE, file);
+            report_header_missing();
+        },
+        ImageKind::windowed, StandardHandles::files, reported_failure_status, closed);
+    EXPECT_EQ(closed.boxes, error_box("Error, couldn't find attached data header."));
+
+    Captured event;
+    EXPECT_RUN(
+        {
+            SetStdHandle(STD_ERROR_HANDLE, CreateEventW(nullptr, TRUE, FALSE, nullptr));
+            report_launch_failure(ERROR_ACCESS_DENIED);
+        },
+        ImageKind::windowed, StandardHandles::files, reported_failure_status, event);
+    ASSERT_EQ(event.boxes.size(), 1u);
+    EXPECT_TRUE(event.boxes[0].text.starts_with("Error, couldn't launch child ([Error 5] "))
+        << event.boxes[0].text;
+    EXPECT_TRUE(event.boxes[0].text.ends_with(")")) << event.boxes[0].text;
+}
+
+TEST_F(WindowedReportTest, LimitStopStaysSilent) {
+    Captured captured;
+    EXPECT_RUN(stop_at_limit(), ImageKind::windowed, StandardHandles::none, abnormal_stop_status, captured);
+    EXPECT_TRUE(captured.boxes.empty());
+}
+
+TEST(WindowedImage, TheRunningImageSaysWhichKindItIs) {
+    EXPECT_FALSE(running_image_is_windowed()) << "test programs are console programs";
+    EXPECT_EXIT(
+        {
+            pretend_windowed_image();
+            exit(running_image_is_windowed() ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST(PrintOsError, ReturnsAfterOneLine) {
