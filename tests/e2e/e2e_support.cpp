@@ -127,7 +127,7 @@ int run_talvik(const std::vector<std::string>& arguments, std::string* output) {
 }
 
 Outcome run_windows(const fs::path& cwd, const std::string& command_line,
-                    const EnvironmentChanges& environment) {
+                    const EnvironmentChanges& environment, StandardHandles handles) {
     fs::path dir = fs::path(TALVIK_E2E_WORK_DIR);
     std::string tag = std::to_string(getpid()) + "-" + std::to_string(rand());
     fs::path out = dir / ("run-" + tag + ".out");
@@ -137,9 +137,16 @@ Outcome run_windows(const fs::path& cwd, const std::string& command_line,
     full["WINEPREFIX"] = wine_prefix().string();
     full["WINEDEBUG"] = "-all";
     full["WINEDLLOVERRIDES"] = "mscoree,mshtml=";
-    run_process({TALVIK_WINE_RUN, (win_build_dir() / "tests" / "runner.exe").string(), windows_path(code),
-                 command_line},
-                cwd, full, out, err);
+    full["DISPLAY"] = std::nullopt;
+    full["WAYLAND_DISPLAY"] = std::nullopt;
+    std::vector<std::string> command{TALVIK_WINE_RUN, (win_build_dir() / "tests" / "runner.exe").string()};
+    if (handles == StandardHandles::passed) {
+        command.push_back("--pass-std-handles");
+    } else if (handles == StandardHandles::none) {
+        command.push_back("--no-std-handles");
+    }
+    command.insert(command.end(), {windows_path(code), command_line});
+    run_process(command, cwd, full, out, err);
     Outcome outcome;
     outcome.out = read_file(out);
     outcome.err = read_file(err);

@@ -48,9 +48,16 @@ int run_talvik(const std::vector<std::string>& arguments, std::string* output = 
 int run_command(const std::vector<std::string>& arguments, const std::filesystem::path& cwd,
                 std::string* output = nullptr);
 
-// Runs COMMAND_LINE (a Windows command line) in folder cwd through runner.exe.
+// How runner.exe hands the launcher its standard handles: inherited as the system does it
+// for a console program, passed explicitly (what a windowed launcher needs to get any), or
+// none at all (a windowed launcher started from Explorer).
+enum class StandardHandles { inherited, passed, none };
+
+// Runs COMMAND_LINE (a Windows command line) in folder cwd through runner.exe. Wine runs
+// without a display, so a message box can never open and wait.
 Outcome run_windows(const std::filesystem::path& cwd, const std::string& command_line,
-                    const EnvironmentChanges& environment = {});
+                    const EnvironmentChanges& environment = {},
+                    StandardHandles handles = StandardHandles::inherited);
 
 // What crowd.exe (several launchers at once) saw: each process in the order it was
 // started, and the "key=value" facts of its mode. status is crowd.exe's own exit status.

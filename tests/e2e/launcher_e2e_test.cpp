@@ -23,15 +23,25 @@ bool all_digits(const std::string& text) {
            std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
 }
 
+enum class LauncherKind { console, windowed };
+
+std::string kind_name(const ::testing::TestParamInfo<LauncherKind>& info) {
+    return info.param == LauncherKind::console ? "Console" : "Windowed";
+}
+
 // An image around the probe and a few data files, unpacking to {CACHE_DIR}\TalvikE2E\<name>
-// unless another template is given.
+// unless another template is given. A console image unless a test says otherwise; a windowed
+// one is packed with --windowed and handed the runner's standard handles explicitly, as its
+// kind needs (on Windows a GUI program inherits none).
 class LauncherImage : public ::testing::Test {
   protected:
     void SetUp() override {
         if (!fs::exists(probe_exe()) || local_appdata().empty()) {
             GTEST_SKIP() << "needs the Windows build and an initialised Wine prefix";
         }
+        // "Case/Windowed" for the cases run with both kinds: one folder, not two.
         name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '-');
         work = fresh_dir(name);
         app = work / "app";
         fs::create_directories(app);
@@ -50,6 +60,9 @@ class LauncherImage : public ::testing::Test {
             arguments.insert(arguments.end(), {"--template", "{CACHE_DIR}\\TalvikE2E\\" + name});
         }
         arguments.insert(arguments.end(), extra.begin(), extra.end());
+        if (kind == LauncherKind::windowed) {
+            arguments.push_back("--windowed");
+        }
         std::string output;
         ASSERT_EQ(run_talvik(arguments, &output), 0) << output;
     }
@@ -61,9 +74,16 @@ class LauncherImage : public ::testing::Test {
         if (!arguments.empty()) {
             command_line += " " + arguments;
         }
-        return run_windows(work, command_line, environment);
+        return run_command_line(command_line, environment);
     }
 
+    Outcome run_command_line(const std::string& command_line, const EnvironmentChanges& environment = {}) {
+        return run_windows(work, command_line, environment,
+                           kind == LauncherKind::windowed ? StandardHandles::passed
+                                                          : StandardHandles::inherited);
+    }
+
+    LauncherKind kind = LauncherKind::console;
     std::string name;
     fs::path work;
     fs::path app;
@@ -88,7 +108,19 @@ TEST_F(LauncherImage, ReferenceBuildUnpacksUnderTheLocalApplicationDataFolder) {
     EXPECT_EQ(outcome.err, "");
 }
 
-TEST_F(LauncherImage, InheritedVariablesAreReplacedOrDiscarded) {
+// The cases that hold for both kinds of image alike.
+class EitherKind : public LauncherImage, public ::testing::WithParamInterface<LauncherKind> {
+  protected:
+    void SetUp() override {
+        kind = GetParam();
+        LauncherImage::SetUp();
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(Kinds, EitherKind, ::testing::Values(LauncherKind::console, LauncherKind::windowed),
+                         kind_name);
+
+TEST_P(EitherKind, InheritedVariablesAreReplacedOrDiscarded) {
     pack();
     Outcome outcome = run("", {{"TALVIK_ONEFILE_PARENT", "424242"},
                                {"TALVIK_ONEFILE_START", "1"},
@@ -106,7 +138,7 @@ TEST_F(LauncherImage, InheritedVariablesAreReplacedOrDiscarded) {
     EXPECT_FALSE(report.variables.contains("TALVIK_ONEFILE_RANDOM"));
 }
 
-TEST_F(LauncherImage, PublishedTemplateValuesReachTheChild) {
+TEST_P(EitherKind, PublishedTemplateValuesReachTheChild) {
     pack({"--template", "{CACHE_DIR}\\TalvikE2E\\" + name + "\\{RANDOM}-{TIME_US}-{TIME}-{PID}"});
     Outcome outcome = run("", {{"TALVIK_ONEFILE_RANDOM", "inherited"}});
     ASSERT_EQ(outcome.exit_code, 0u) << outcome.err;
@@ -140,7 +172,7 @@ TEST_F(LauncherImage, BraceOutsideATokenShortVersionAndExcludes) {
     EXPECT_EQ(files[1].first, "readme.txt");
 }
 
-TEST_F(LauncherImage, SecondStartWritesNothingAndStartsTheSameChild) {
+TEST_P(EitherKind, SecondStartWritesNothingAndStartsTheSameChild) {
     pack();
     Outcome first = run();
     ASSERT_EQ(first.exit_code, 0u) << first.err;
@@ -170,7 +202,7 @@ TEST_F(LauncherImage, ChangedFileIsRewrittenOnTheNextStart) {
     EXPECT_EQ(read_file(target / "data" / "levels" / "one.txt"), "level one\n");
 }
 
-TEST_F(LauncherImage, HandOverVariablesAndDirectory) {
+TEST_P(EitherKind, HandOverVariablesAndDirectory) {
     pack();
     struct Case {
         std::string command_line;
@@ -181,7 +213,7 @@ TEST_F(LauncherImage, HandOverVariablesAndDirectory) {
                           {".\\Launcher.exe a", ".\\Launcher.exe"},
                           {quote_argument(full) + " a", full}};
     for (const Case& c : cases) {
-        Outcome outcome = run_windows(work, c.command_line);
+        Outcome outcome = run_command_line(c.command_line);
         ASSERT_EQ(outcome.exit_code, 0u) << c.command_line << "\n" << outcome.err;
         ProbeReport report = parse_probe_report(outcome.out);
         EXPECT_EQ(report.variables["TALVIK_ORIGINAL_ARGV0"], c.argv0);
@@ -191,10 +223,13 @@ TEST_F(LauncherImage, HandOverVariablesAndDirectory) {
         ASSERT_FALSE(report.argv.empty());
         EXPECT_EQ(lower(report.argv[0]), lower(full));
         EXPECT_EQ(lower(report.fields["cwd"]), lower(windows_path(work)));
+        // The launcher's own standard output and error: the runner's files.
+        EXPECT_EQ(report.fields["stdout"], "disk");
+        EXPECT_EQ(report.fields["stderr"], "disk");
     }
 }
 
-TEST_F(LauncherImage, ArgumentsReachTheChildUnchanged) {
+TEST_P(EitherKind, ArgumentsReachTheChildUnchanged) {
     pack();
     const std::vector<std::string> arguments = {
         "a",          "b c",     "",         "tab\there",         "quote\"inside",   "back\\",
@@ -215,7 +250,7 @@ TEST_F(LauncherImage, ArgumentsReachTheChildUnchanged) {
     }
 }
 
-TEST_F(LauncherImage, ChildExitCodesPassThroughBitForBit) {
+TEST_P(EitherKind, ChildExitCodesPassThroughBitForBit) {
     pack();
     for (uint32_t code : {0u, 3u, 2u, 0xC0000005u, 0xFFFFFFFFu}) {
         char text[16];
@@ -225,6 +260,18 @@ TEST_F(LauncherImage, ChildExitCodesPassThroughBitForBit) {
         EXPECT_EQ(*outcome.exit_code, code);
         EXPECT_EQ(outcome.out, "");
     }
+}
+
+TEST_F(LauncherImage, WindowedImageWithoutStandardHandlesStillRunsItsChild) {
+    // As started from Explorer: no console and no handles for the launcher or the child.
+    kind = LauncherKind::windowed;
+    pack();
+    Outcome outcome = run_windows(work, "Launcher.exe --exit 0x8000002A a", {}, StandardHandles::none);
+    EXPECT_EQ(outcome.exit_code, 0x8000002Au);
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_EQ(read_file(target / "probe.exe"), read_file(probe_exe()));
+    EXPECT_EQ(read_file(target / "data" / "levels" / "one.txt"), "level one\n");
 }
 
 TEST_F(LauncherImage, SignedImageRunsTheSameAndVerifies) {
@@ -290,16 +337,22 @@ class AttachedDataImage : public LauncherImage {
                                            "--template",
                                            path_template.empty() ? "{CACHE_DIR}\\TalvikE2E\\" + name
                                                                  : path_template};
+        if (kind == LauncherKind::windowed) {
+            arguments.push_back("--windowed");
+        }
         std::string output;
         ASSERT_EQ(run_talvik(arguments, &output), 0) << output;
     }
 
-    // 'K','A','Y', a raw-block frame of the given content, zero bytes to a multiple of 8, the count.
-    static std::string block_of(const std::string& header, const std::string& content) {
+    // 'K','A','Y', a one-block frame of the given content, zero bytes to a multiple of 8, the
+    // count. The block is raw (type 0) unless another type is given; 3 is reserved, and no
+    // decoder takes it.
+    static std::string block_of(const std::string& header, const std::string& content,
+                                unsigned block_type = 0) {
         std::string frame = "\x28\xB5\x2F\xFD";
         frame += '\x20'; // single segment, one-byte content size
         frame += static_cast<char>(content.size());
-        unsigned block_header = static_cast<unsigned>(content.size() << 3) | 1; // last, raw
+        unsigned block_header = static_cast<unsigned>(content.size() << 3) | block_type << 1 | 1; // last
         frame += static_cast<char>(block_header & 0xFF);
         frame += static_cast<char>((block_header >> 8) & 0xFF);
         frame += static_cast<char>((block_header >> 16) & 0xFF);
@@ -314,13 +367,35 @@ class AttachedDataImage : public LauncherImage {
     }
 };
 
-TEST_F(AttachedDataImage, BadHeaderStopsBeforeAnythingIsUnpacked) {
+// The failures print the same lines with the same statuses from both kinds of image, when
+// the standard handles lead to files.
+class EitherKindOfAttachedData : public AttachedDataImage,
+                                 public ::testing::WithParamInterface<LauncherKind> {
+  protected:
+    void SetUp() override {
+        kind = GetParam();
+        AttachedDataImage::SetUp();
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(Kinds, EitherKindOfAttachedData,
+                         ::testing::Values(LauncherKind::console, LauncherKind::windowed), kind_name);
+
+TEST_P(EitherKindOfAttachedData, BadHeaderStopsBeforeAnythingIsUnpacked) {
     pack_block(block_of("KAZ", std::string("\0\0", 2)));
     Outcome outcome = run();
     EXPECT_EQ(outcome.exit_code, 2u);
     EXPECT_EQ(outcome.out, "Error, couldn't find attached data header.\r\n");
     EXPECT_EQ(outcome.err, "");
     EXPECT_FALSE(fs::exists(target));
+}
+
+TEST_P(EitherKindOfAttachedData, UndecodableFrameGivesTheDecodeMessage) {
+    pack_block(block_of("KAY", std::string("\0\0", 2), 3));
+    Outcome outcome = run();
+    EXPECT_EQ(outcome.exit_code, 2u);
+    EXPECT_EQ(outcome.out, "Error, couldn't decode attached data.\r\n");
+    EXPECT_EQ(outcome.err, "");
 }
 
 TEST_F(AttachedDataImage, BareStubReportsTheMissingAttachedData) {
@@ -332,7 +407,7 @@ TEST_F(AttachedDataImage, BareStubReportsTheMissingAttachedData) {
     EXPECT_EQ(outcome.err, "");
 }
 
-TEST_F(AttachedDataImage, StreamWithOnlyTheEndMarkerGivesTheLaunchMessage) {
+TEST_P(EitherKindOfAttachedData, StreamWithOnlyTheEndMarkerGivesTheLaunchMessage) {
     pack_block(block_of("KAY", std::string("\0\0", 2)));
     Outcome outcome = run();
     EXPECT_EQ(outcome.exit_code, 2u);
@@ -341,7 +416,7 @@ TEST_F(AttachedDataImage, StreamWithOnlyTheEndMarkerGivesTheLaunchMessage) {
     EXPECT_TRUE(outcome.err.ends_with(")\r\n")) << outcome.err;
 }
 
-TEST_F(AttachedDataImage, FailingTemplateIsReportedBeforeTheHeaderTest) {
+TEST_P(EitherKindOfAttachedData, FailingTemplateIsReportedBeforeTheHeaderTest) {
     // talvik pack refuses unknown tokens, so the image's template is changed afterwards:
     // {CACHE_DIR} becomes {CACHE_FOO}, same length, in the UTF-16 text of the constants.
     pack_block(block_of("KAZ", std::string("\0\0", 2)), "{CACHE_DIR}\\TalvikE2E\\bad");

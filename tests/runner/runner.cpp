@@ -2,29 +2,46 @@
 // exit code, so this program starts a command line, waits, and writes the child's full
 // 32-bit exit code to a file.
 //
-//   runner.exe CODE_FILE COMMAND_LINE
+//   runner.exe [--pass-std-handles | --no-std-handles] CODE_FILE COMMAND_LINE
 //
 // COMMAND_LINE is passed to CreateProcessW unchanged (no application name), with the
-// runner's standard handles, environment and current directory. CODE_FILE receives
-// "0x%08X\n". The runner exits 0 once the child has been waited for, 100 if it could
-// not start it (the system error code then goes to CODE_FILE as "start-failed N").
+// runner's environment and current directory. Its standard handles: by default the child
+// inherits them as the system does it for the child's kind; --pass-std-handles hands it the
+// runner's own three explicitly (STARTF_USESTDHANDLES), which a windowed (GUI) child needs
+// to get any on Windows; --no-std-handles hands it none at all, as when Explorer starts a
+// windowed program. CODE_FILE receives "0x%08X\n". The runner exits 0 once the child has
+// been waited for, 100 if it could not start it (the system error code then goes to
+// CODE_FILE as "start-failed N").
 #include <windows.h>
 
 #include <shellapi.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <string>
 
 int main() {
     int count = 0;
     wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (arguments == nullptr || count != 3) {
-        fprintf(stderr, "usage: runner.exe CODE_FILE COMMAND_LINE\n");
+    bool pass_handles = count == 4 && wcscmp(arguments[1], L"--pass-std-handles") == 0;
+    bool no_handles = count == 4 && wcscmp(arguments[1], L"--no-std-handles") == 0;
+    int first = pass_handles || no_handles ? 2 : 1;
+    if (arguments == nullptr || count != first + 2) {
+        fprintf(stderr, "usage: runner.exe [--pass-std-handles | --no-std-handles] CODE_FILE COMMAND_LINE\n");
         return 101;
     }
-    std::wstring command_line = arguments[2];
+    const wchar_t* code_file = arguments[first];
+    std::wstring command_line = arguments[first + 1];
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
+    if (pass_handles || no_handles) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+    }
+    if (pass_handles) {
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    }
     PROCESS_INFORMATION process{};
     BOOL started = CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                                   &startup, &process);
@@ -41,7 +58,7 @@ int main() {
         CloseHandle(process.hProcess);
         snprintf(text, sizeof text, "0x%08lX\n", code);
     }
-    FILE* file = _wfopen(arguments[1], L"wb");
+    FILE* file = _wfopen(code_file, L"wb");
     if (file != nullptr) {
         fputs(text, file);
         fclose(file);
