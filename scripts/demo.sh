@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Packs the demo application into build/Orrin-Deck.exe and runs it twice under Wine:
-# the first start unpacks the tree, the second finds it intact and writes nothing.
+# the first start unpacks the tree, the second finds it intact and writes nothing. Then
+# packs its windowed card table into build/Orrin-Table.exe with --windowed and runs that.
 set -euo pipefail
 build=${1:-build}
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -41,3 +42,21 @@ else
   echo "second start rewrote files:"; diff <(echo "$before") <(echo "$after") || true
   exit 1
 fi
+
+# The windowed launcher: no console window of its own, a GUI child that opens a window and
+# closes it by itself (or, with no display, ends at once with exit code 10).
+table=$build/Orrin-Table.exe
+echo
+"$build/host/talvik" pack "$build/win/demo-table-app" -o "$table" --exe orrin-table.exe --windowed \
+  --company "Fernwick Studio" --product "Orrin Table" --version 1.20.0.0 \
+  --copyright "Copyright (C) 2026 Fernwick Studio"
+"$build/host/talvik" list "$table" | grep '^subsystem'
+echo
+echo "== windowed start (the table closes itself after a second) =="
+status=0
+(cd "$build" && $wine Orrin-Table.exe --close-after 1000 --exit 4) || status=$?
+case $status in
+  4) echo "windowed start: the table window opened and closed; exit status $status passed through" ;;
+  10) echo "windowed start: no display to open the table window on; exit status $status passed through" ;;
+  *) echo "windowed start: unexpected exit status $status"; exit 1 ;;
+esac
