@@ -1,6 +1,8 @@
 #include "payload/producer.hpp"
 
 #include <zlib.h>
+// For ZSTD_ps_disable; zstd is linked statically, from the pinned source.
+#define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
 
 #include <algorithm>
@@ -25,6 +27,10 @@ constexpr std::size_t pending_capacity = std::size_t{1} << 20;
 constexpr std::size_t crc_piece_size = std::size_t{1} << 30;
 // The smallest window zstd encodes.
 constexpr int min_window_log = 10;
+// The stream is compressed in jobs of this size, each seeing the end of the one before it
+// (overlap), so that every core has work: JOB_SIZE_COMMENT
+constexpr int job_size = 8 << 20;
+constexpr int job_overlap_log = 7;
 
 std::uint32_t continue_crc(std::uint32_t crc, const unsigned char* data, std::size_t length) {
     while (length > 0) {
@@ -289,11 +295,10 @@ std::uint64_t stream_size_of(const std::vector<PayloadSource>& sources,
     return total;
 }
 
+// Always at least one worker: zstd's single-threaded mode (0 workers) writes other bytes
+// than its multithreaded one, whose output does not depend on the number of workers.
 int worker_count(int threads) {
-    if (threads == 1) {
-        return 0;
-    }
-    if (threads > 1) {
+    if (threads > 0) {
         return threads;
     }
     return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -350,10 +355,12 @@ std::uint64_t write_attached_data(const std::vector<PayloadSource>& sources,
     }
     check_zstd(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_compressionLevel, settings.level), "level");
     check_zstd(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_windowLog, window_log), "window log");
-    int workers = worker_count(settings.threads);
-    if (workers > 0) {
-        check_zstd(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_nbWorkers, workers), "workers");
-    }
+    check_zstd(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_nbWorkers, worker_count(settings.threads)),
+               "workers");
+    check_zstd(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_jobSize, job_size), "job size");
+    check_zstd(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_overlapLog, job_overlap_log), "overlap");
+    check_zstd(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_enableLongDistanceMatching, ZSTD_ps_disable),
+               "long-distance matching");
     check_zstd(ZSTD_CCtx_setPledgedSrcSize(context.get(), stream_size), "content size");
 
     AttachedDataCounter output(sink);

@@ -17,11 +17,16 @@ struct PayloadSource {
     std::string contents;
 };
 
+// The entry stream is compressed in jobs of this size, so that every core has work; the cut
+// depends on the stream alone (see producer.cpp for how the size was chosen).
+constexpr std::size_t compression_job_size = std::size_t{8} << 20;
+
 struct CompressionSettings {
     int level = 19;
     // 0 chooses the smallest window that covers the entry stream, at most 2^27.
     int window_log = 0;
-    // 0 uses one worker per core; 1 compresses on the calling thread.
+    // How many workers compress at once; 0: one per core. The stream is cut into the same
+    // jobs whatever their number, so the bytes do not depend on it.
     int threads = 0;
 };
 

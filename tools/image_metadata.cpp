@@ -1,5 +1,6 @@
 #include "tools/image_metadata.hpp"
 
+#include "tools/attached_data_identity.hpp"
 #include "tools/report.hpp"
 #include "tools/text.hpp"
 #include "tools/windows_names.hpp"
@@ -79,8 +80,21 @@ std::u16string product_file_stem(std::u16string_view product) {
     return stem;
 }
 
-std::u16string default_path_template(std::u16string_view company, std::u16string_view product,
-                                     std::string_view version) {
+std::u16string identity_folder(std::uint64_t identity) {
+    std::string digits = identity_text(identity).substr(0, identity_folder_length);
+    return std::u16string(digits.begin(), digits.end());
+}
+
+std::u16string image_path_template(const ImageMetadata& metadata, std::uint64_t identity) {
+    if (!metadata.template_names_identity)
+        return metadata.path_template;
+    std::u16string_view kept(metadata.path_template);
+    kept.remove_suffix(identity_placeholder.size());
+    return std::u16string(kept) + identity_folder(identity);
+}
+
+std::u16string default_path_template_with_folder(std::u16string_view company, std::u16string_view product,
+                                                 std::u16string_view last_folder) {
     std::u16string company_dir;
     for (char16_t unit : company)
         if (!is_blank(unit))
@@ -88,14 +102,18 @@ std::u16string default_path_template(std::u16string_view company, std::u16string
     std::u16string product_dir = product_file_stem(product);
     check_directory_name(company_dir, company, "company name");
     check_directory_name(product_dir, product, "product name");
+    return u"{CACHE_DIR}\\" + company_dir + u"\\" + product_dir + u"\\" + std::u16string(last_folder);
+}
 
+std::u16string default_path_template(std::u16string_view company, std::u16string_view product,
+                                     std::string_view version) {
     std::size_t cut = 0;
     for (std::size_t dots = 0; cut < version.size(); ++cut)
         if (version[cut] == '.' && ++dots == template_version_fields)
             break;
     std::string version_dir(version.substr(0, cut));
-    return u"{CACHE_DIR}\\" + company_dir + u"\\" + product_dir + u"\\" +
-           std::u16string(version_dir.begin(), version_dir.end());
+    return default_path_template_with_folder(company, product,
+                                             std::u16string(version_dir.begin(), version_dir.end()));
 }
 
 ImageMetadata resolve_image_metadata(const PackOptions& options, const std::string& fallback_product) {
@@ -110,9 +128,15 @@ ImageMetadata resolve_image_metadata(const PackOptions& options, const std::stri
     metadata.company =
         options.company ? utf8_to_utf16(*options.company, "the company name") : metadata.product;
     metadata.version = std::u16string(version.begin(), version.end());
-    metadata.path_template = options.path_template
-                                 ? utf8_to_utf16(*options.path_template, "the template")
-                                 : default_path_template(metadata.company, metadata.product, version);
+    if (options.path_template) {
+        metadata.path_template = utf8_to_utf16(*options.path_template, "the template");
+    } else if (options.version) {
+        metadata.path_template = default_path_template(metadata.company, metadata.product, version);
+    } else {
+        metadata.path_template =
+            default_path_template_with_folder(metadata.company, metadata.product, identity_placeholder);
+        metadata.template_names_identity = true;
+    }
 
     std::u16string stem = product_file_stem(metadata.product);
     VersionTexts& texts = metadata.version_texts;

@@ -52,12 +52,14 @@ ImageLayout write_image_around(const ImagePlan& plan, const fs::path& output,
     WrittenData attached = write_attached(file);
     std::uint64_t attached_length = attached.length;
 
-    ImageLayout layout =
-        lay_out_image(stub.pe, attached_length, plan.constants.bytes.size(), plan.resources_size);
+    ConstantsBlock constants = write_constants_block(plan.texts(attached.identity));
+    if (constants.bytes.size() != plan.constants.bytes.size())
+        throw ToolError("internal: the constants changed their size with the attached data's identity");
+    ImageLayout layout = lay_out_image(stub.pe, attached_length, constants.bytes.size(), plan.resources_size);
     std::uint64_t constants_offset = layout.constants_rva - layout.data.virtual_address;
     file.write_zeros(constants_offset - attached_length);
-    file.write(plan.constants.bytes);
-    file.write_zeros(layout.data.raw_size - constants_offset - plan.constants.bytes.size());
+    file.write(constants.bytes);
+    file.write_zeros(layout.data.raw_size - constants_offset - constants.bytes.size());
 
     Bytes resources = write_resource_section(plan.resources, layout.resources.virtual_address);
     if (resources.size() != plan.resources_size)
@@ -69,7 +71,7 @@ ImageLayout write_image_around(const ImagePlan& plan, const fs::path& output,
     rewrite_headers(start, stub.pe, layout);
     set_subsystem(start, stub.pe, plan.subsystem);
     write_descriptor(start, stub.descriptor_offset,
-                     descriptor_fields(plan.constants, layout.constants_rva, layout.data.virtual_address,
+                     descriptor_fields(constants, layout.constants_rva, layout.data.virtual_address,
                                        attached_length, attached.identity));
     file.seek(0);
     file.write(start);
@@ -81,16 +83,22 @@ ImageLayout write_image_around(const ImagePlan& plan, const fs::path& output,
 
 } // namespace
 
-ImagePlan plan_image(const CheckedStub& stub, const BuildTexts& texts, std::vector<ResourceEntry> resources) {
+ImagePlan plan_image(const CheckedStub& stub, ConstantTexts texts, std::vector<ResourceEntry> resources) {
     ImagePlan plan;
     plan.stub = &stub;
-    plan.constants = write_constants_block(texts);
+    plan.texts = std::move(texts);
+    plan.constants = write_constants_block(plan.texts(0));
     plan.resources = std::move(resources);
     // The section's size does not depend on where it goes, only the addresses inside it.
     plan.resources_size = write_resource_section(plan.resources, 0).size();
     plan.max_attached_data_length =
         max_attached_data_length(stub.pe, plan.constants.bytes.size(), plan.resources_size);
     return plan;
+}
+
+ImagePlan plan_image(const CheckedStub& stub, const BuildTexts& texts, std::vector<ResourceEntry> resources) {
+    return plan_image(
+        stub, [texts](std::uint64_t) { return texts; }, std::move(resources));
 }
 
 void check_attached_data_fits(const ImagePlan& plan, std::uint64_t length) {

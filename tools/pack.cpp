@@ -52,6 +52,16 @@ std::string default_product(const PackOptions& options) {
     return name.empty() ? "app" : name;
 }
 
+// A product name taken from a folder is often a poor one (every npm package unpacks to
+// "package"), and it names the default template's folders and the version block.
+void warn_about_default_product(const PackOptions& options, const std::string& product) {
+    if (options.product)
+        return;
+    print_warning("no --product given: the product name is \"" + product + "\", from the " +
+                  (options.app_dir ? "app folder's name" : "output's name") +
+                  "; give --product to choose it");
+}
+
 void warn_about_long_paths(const std::vector<AppFile>& files, std::size_t template_length) {
     std::size_t too_long = 0;
     const AppFile* longest = nullptr;
@@ -144,7 +154,9 @@ std::uint64_t given_attached_data_size(const fs::path& file) {
 void run_pack(const PackOptions& options) {
     auto started = std::chrono::steady_clock::now();
     CheckedStub stub = checked_embedded_stub();
-    ImageMetadata metadata = resolve_image_metadata(options, default_product(options));
+    std::string product = default_product(options);
+    ImageMetadata metadata = resolve_image_metadata(options, product);
+    warn_about_default_product(options, product);
     TemplateCheck check =
         check_path_template(metadata.path_template, {metadata.company, metadata.product, metadata.version});
     for (const std::string& warning : check.warnings)
@@ -154,9 +166,13 @@ void run_pack(const PackOptions& options) {
     PendingOutput output(options.output);
     for (const fs::path& icon : options.icons)
         refuse_overwriting(icon, "the icon", output, options.output);
-    ImagePlan plan =
-        plan_image(stub, {metadata.path_template, metadata.company, metadata.product, metadata.version},
-                   image_resource_entries(icon_images(options.icons), metadata.version_texts));
+    ImagePlan plan = plan_image(
+        stub,
+        [&](std::uint64_t identity) {
+            return BuildTexts{image_path_template(metadata, identity), metadata.company, metadata.product,
+                              metadata.version};
+        },
+        image_resource_entries(icon_images(options.icons), metadata.version_texts));
     plan.subsystem = options.windowed ? subsystem_windows_gui : subsystem_windows_console;
     ProgressLine progress(!options.quiet && isatty(STDERR_FILENO));
     // Everything the user can mend is checked before the long work starts.
@@ -181,6 +197,7 @@ void run_pack(const PackOptions& options) {
             CompressionSettings settings;
             settings.level = options.level.value_or(default_compression_level);
             settings.window_log = options.window_log.value_or(0);
+            settings.threads = options.threads.value_or(0);
             write_attached_data(sources, settings, sink, [&](std::size_t done, std::uint64_t bytes) {
                 progress.compressing(done, packed.files, bytes, packed.input_bytes);
             });
@@ -196,7 +213,8 @@ void run_pack(const PackOptions& options) {
         return;
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::string image = shown_path(options.output) + ", " + size_text(image_size) + " (" +
-                        std::to_string(image_size) + " bytes)";
+                        std::to_string(image_size) + " bytes), template " +
+                        shown_name(image_path_template(metadata, layout.attached_data_identity));
     if (options.attached_data) {
         std::fprintf(stderr, "talvik: built an image around %llu bytes of attached data in %.1f s: %s\n",
                      static_cast<unsigned long long>(packed.size), seconds, image.c_str());

@@ -111,6 +111,10 @@ PackOptions parse_pack_options(const std::vector<std::string>& args) {
             if (options.window_log)
                 throw ToolError("--window-log is given twice");
             options.window_log = parse_number(name, value(), min_window_log, max_window_log);
+        } else if (name == "--threads") {
+            if (options.threads)
+                throw ToolError("--threads is given twice");
+            options.threads = parse_number(name, value(), 1, max_threads);
         } else if (name == "--attached-data") {
             set_once(options.attached_data, name, value());
         } else {
@@ -131,8 +135,10 @@ PackOptions parse_pack_options(const std::vector<std::string>& args) {
     if (options.attached_data) {
         if (options.app_dir)
             throw ToolError("give APP_DIR or --attached-data, not both");
-        if (options.exe || options.level || options.window_log || !options.excludes.empty())
-            throw ToolError("--exe, --exclude, --level and --window-log have no use with --attached-data");
+        if (options.exe || options.level || options.window_log || options.threads ||
+            !options.excludes.empty())
+            throw ToolError(
+                "--exe, --exclude, --level, --window-log and --threads have no use with --attached-data");
     } else if (!options.app_dir) {
         throw ToolError("no APP_DIR given (see talvik pack --help)");
     }

@@ -23,6 +23,7 @@ struct PackOptions {
     std::vector<ExcludePattern> excludes;
     std::optional<int> level;
     std::optional<int> window_log;
+    std::optional<int> threads;
     std::optional<std::filesystem::path> attached_data;
     bool quiet = false;
     bool windowed = false;
@@ -34,8 +35,11 @@ constexpr int max_compression_level = 22;
 // The launcher's decoder keeps zstd's default window limit of 2^27.
 constexpr int min_window_log = 10;
 constexpr int max_window_log = 27;
+// zstd runs at most this many workers (on 64-bit hosts).
+constexpr int max_threads = 256;
 
 // Parses the arguments after "pack". Options take their value as the next argument or
 // after "=" (--level=9); -o also straight after it (-oOUT.exe); "--" ends the options. Throws ToolError for
-// unknown options, missing or malformed values and wrong combinations (APP_DIR with --attached-data).
+// unknown options, missing or malformed values and wrong
+// combinations (APP_DIR with --attached-data).
 PackOptions parse_pack_options(const std::vector<std::string>& args);

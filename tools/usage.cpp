@@ -49,12 +49,17 @@ starts the first entry, the application's executable.
                          (see Excludes below)
   --company TEXT         company name; default: the product name
   --product TEXT         product name; default: the name of the APP_DIR folder
-                         (with --attached-data: the output name without .exe)
+                         (with --attached-data: the output name without .exe),
+                         with a warning
   --version A.B.C.D      one to four numbers 0..65535 (A, A.B, A.B.C or A.B.C.D), the
                          missing ones 0: 1.2.3 is 1.2.3.0; written without leading
                          zeros; default: 1.0.0.0
-  --template TEXT        where the image unpacks; default:
-                         {CACHE_DIR}\<company without blanks>\<product, blanks as ->\<A.B>
+  --template TEXT        where the image unpacks; default with --version:
+                         {CACHE_DIR}\<company without blanks>\<product, blanks as ->\<A.B>,
+                         without it the same with the first 12 hex digits of the
+                         image's identity (a hash of its attached data, as talvik list
+                         shows it) instead of <A.B>: images of different contents
+                         never share a folder, and those of the same contents do
                          tokens (any ASCII case): TEMP PROGRAM PROGRAM_BASE PROGRAM_DIR
                          PID HOME CACHE_DIR COMPANY PRODUCT VERSION FILE_VERSION
                          PRODUCT_VERSION RANDOM TIME_US TIME; a "}" outside a token is
@@ -65,6 +70,9 @@ starts the first entry, the application's executable.
                          (square PNGs of 8-bit RGBA); default: talvik's own icon
   --level 1..22          zstd compression level; default: 19
   --window-log 10..27    zstd window; default: the smallest covering all the data
+  --threads 1..256       how many workers compress at once; default: one per core.
+                         The data is cut into compression jobs of 8 MiB whatever
+                         their number, so the image is the same byte for byte
   --attached-data FILE   build around a ready attached-data block instead of APP_DIR
   --windowed             a windowed launcher, for an application that opens windows of
                          its own: Windows opens no console window for it (see Windowed
@@ -102,7 +110,8 @@ A name that may not fit the launcher's 4095-unit path limit is warned about, tak
 as 48 and {PROGRAM}, {PROGRAM_BASE} and {PROGRAM_DIR} as 100 units.
 
 On a terminal, a progress line shows the scan, the compression and the writing of the
-image; the summary line gives the sizes (KiB, MiB: units of 1024) and the image's size.
+image; the summary line gives the sizes (KiB, MiB: units of 1024), the image's size and
+the template the image got.
 
 Windowed launchers: the image differs from the console one only in the Subsystem field
 of its header (2, GUI, instead of 3, console), so started from Explorer or a shortcut it

@@ -15,6 +15,7 @@
 #include "tools/pe_layout.hpp"
 #include "tools/pending_output.hpp"
 #include "tools/report.hpp"
+#include "tools/text.hpp"
 
 #include <gtest/gtest.h>
 
@@ -276,5 +277,39 @@ TEST(ImageFile, CopiesThroughTheKernelOrThroughMemory) {
     EXPECT_TRUE(copied_bytes() == data);
 
     EXPECT_NE(error_of([&] { copy(scratch / "missing.bin", 10); }).find("cannot read the attached data"),
+              std::string::npos);
+}
+
+TEST_F(WrittenImage, ConstantsCanNameTheIdentityOfWhatWasWritten) {
+    auto texts = [](std::uint64_t identity) {
+        return BuildTexts{u"{CACHE_DIR}\\app\\" + utf8_to_utf16(identity_text(identity), "identity"), u"c",
+                          u"p", u"1.0.0.0"};
+    };
+    ImagePlan plan = plan_image(stub, texts, some_resources());
+    Bytes attached = {'K', 'A', 'Y', 9, 8, 7, 6, 5, 4, 3, 2, 1, 0};
+    write_file(scratch / "attached.bin", attached);
+    ImageLayout streamed = write_image(plan, scratch / "streamed.exe", [&](const AttachedDataSink& sink) {
+        sink(attached.data(), attached.size());
+    });
+    ImageLayout copied = write_image(plan, scratch / "copied.exe", scratch / "attached.bin");
+    for (const char* name : {"streamed.exe", "copied.exe"}) {
+        ImageConstants constants = read_image_constants(read_file(scratch / name));
+        EXPECT_EQ(constants.path_template, texts(streamed.attached_data_identity).path_template) << name;
+        EXPECT_NE(constants.path_template, texts(0).path_template) << name << ": not the planned one";
+        EXPECT_EQ(constants.attached_data_identity, copied.attached_data_identity) << name;
+    }
+
+    // Texts whose size follows the identity could not be planned; the writer refuses them
+    // rather than lay the image out wrongly.
+    ImagePlan growing = plan_image(
+        stub,
+        [](std::uint64_t identity) {
+            return BuildTexts{identity == 0 ? u"." : u"..", u"c", u"p", u"1"};
+        },
+        some_resources());
+    EXPECT_NE(error_of([&] {
+                  write_image(growing, scratch / "growing.exe",
+                              [&](const AttachedDataSink& sink) { sink(attached.data(), attached.size()); });
+              }).find("internal: the constants changed their size"),
               std::string::npos);
 }

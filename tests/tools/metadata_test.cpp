@@ -66,7 +66,11 @@ TEST(ImageMetadata, DefaultsWhenNothingIsGiven) {
     EXPECT_EQ(metadata.product, u"demo tool");
     EXPECT_EQ(metadata.company, u"demo tool");
     EXPECT_EQ(metadata.version, u"1.0.0.0");
-    EXPECT_EQ(metadata.path_template, u"{CACHE_DIR}\\demotool\\demo-tool\\1.0");
+    // Without a version, the last folder is the image's identity, known once it is packed.
+    EXPECT_TRUE(metadata.template_names_identity);
+    EXPECT_EQ(metadata.path_template, u"{CACHE_DIR}\\demotool\\demo-tool\\????????????");
+    EXPECT_EQ(image_path_template(metadata, 0x0123456789abcdefu),
+              u"{CACHE_DIR}\\demotool\\demo-tool\\0123456789ab");
     EXPECT_EQ(metadata.version_texts.legal_copyright, u"Copyright (C) demo tool");
     EXPECT_EQ(metadata.version_texts.original_filename, u"demo-tool.exe");
 
@@ -76,8 +80,29 @@ TEST(ImageMetadata, DefaultsWhenNothingIsGiven) {
     given.product = "Ü";
     metadata = resolve_image_metadata(given, "unused");
     EXPECT_EQ(metadata.path_template, u"{TEMP}\\{company}");
+    EXPECT_FALSE(metadata.template_names_identity);
+    EXPECT_EQ(image_path_template(metadata, 42), u"{TEMP}\\{company}");
     EXPECT_EQ(metadata.version_texts.legal_copyright, u"© 2026 Somebody");
     EXPECT_EQ(metadata.company, u"Ü");
+}
+
+TEST(DefaultTemplate, VersionOrIdentityAsTheLastFolder) {
+    PackOptions versioned;
+    versioned.version = "1.0";
+    ImageMetadata metadata = resolve_image_metadata(versioned, "package");
+    EXPECT_FALSE(metadata.template_names_identity);
+    EXPECT_EQ(metadata.path_template, u"{CACHE_DIR}\\package\\package\\1.0");
+    EXPECT_EQ(image_path_template(metadata, 0xffffffffffffffffu), metadata.path_template);
+
+    ImageMetadata unversioned = resolve_image_metadata(PackOptions{}, "package");
+    ASSERT_TRUE(unversioned.template_names_identity);
+    // Leading zeros are kept, so that every identity gives a folder of one length.
+    EXPECT_EQ(image_path_template(unversioned, 0x00000000000abcdeu),
+              u"{CACHE_DIR}\\package\\package\\00000000000a");
+    EXPECT_EQ(image_path_template(unversioned, 0xfedcba9876543210u),
+              u"{CACHE_DIR}\\package\\package\\fedcba987654");
+    EXPECT_EQ(image_path_template(unversioned, 1).size(), unversioned.path_template.size());
+    EXPECT_EQ(identity_folder(0x1234567890abcdefu), u"1234567890ab");
 }
 
 TEST(Version, OneToFourNumbersEachUpTo65535) {
@@ -203,6 +228,9 @@ TEST(PackOptions, ValuesAndDefaults) {
     options = parse_pack_options({"-o", "out.exe", "--", "-app-"});
     EXPECT_EQ(options.app_dir, std::filesystem::path("-app-"));
     EXPECT_FALSE(options.level);
+    EXPECT_FALSE(options.threads) << "one worker per core unless asked";
+    EXPECT_EQ(parse_pack_options({"app", "-o", "out.exe", "--threads", "1"}).threads, 1);
+    EXPECT_EQ(parse_pack_options({"app", "-o", "out.exe", "--threads=256"}).threads, 256);
 
     options = parse_pack_options({"--attached-data", "blob", "-o", "out.exe"});
     EXPECT_FALSE(options.app_dir);
@@ -236,6 +264,10 @@ TEST(PackOptions, Mistakes) {
         {{"app", "-o", "out.exe", "--level", "5x"}, "--level wants"},
         {{"app", "-o", "out.exe", "--window-log", "9"}, "from 10 to 27"},
         {{"app", "-o", "out.exe", "--window-log", "28"}, "from 10 to 27"},
+        {{"app", "-o", "out.exe", "--threads", "0"}, "--threads wants a whole number from 1 to 256"},
+        {{"app", "-o", "out.exe", "--threads", "257"}, "from 1 to 256"},
+        {{"app", "-o", "out.exe", "--threads", "2", "--threads", "2"}, "--threads is given twice"},
+        {{"-o", "a.exe", "--attached-data", "blob", "--threads", "2"}, "no use with --attached-data"},
         {{"app", "-o", "out.exe", "--frobnicate"}, "unknown option --frobnicate"},
         {{"app", "-o"}, "-o wants a value"},
         {{"app", "-o", "a.exe", "-o", "b.exe"}, "given twice"},

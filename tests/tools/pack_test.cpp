@@ -8,10 +8,12 @@
 #include "resources/png.hpp"
 #include "resources/version_block.hpp"
 #include "tests/tools/test_support.hpp"
+#include "tools/attached_data_identity.hpp"
 #include "tools/image_list.hpp"
 #include "tools/image_metadata.hpp"
 #include "tools/pe_file.hpp"
 #include "tools/report.hpp"
+#include "tools/text.hpp"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -811,7 +813,8 @@ TEST_F(PackedImage, SummaryGivesTheImageSize) {
     std::vector<std::string> lines = lines_of(packed.err);
     ASSERT_EQ(lines.size(), 1u) << packed.err;
     EXPECT_TRUE(lines[0].starts_with("talvik: packed 5 files, ")) << lines[0];
-    EXPECT_TRUE(lines[0].ends_with("image.exe, " + size_text(std::stoull(size)) + " (" + size + " bytes)"))
+    EXPECT_TRUE(lines[0].ends_with("image.exe, " + size_text(std::stoull(size)) + " (" + size +
+                                   " bytes), template {CACHE_DIR}\\FernwickStudio\\Orrin-Deck\\1.20"))
         << lines[0];
     EXPECT_EQ(packed.err.find("\r"), std::string::npos) << "no progress line off a terminal";
 }
@@ -837,4 +840,139 @@ TEST_F(PackedImage, ProgressOnATerminalCoversEveryStep) {
                                {"TMPDIR=" + temp.path().string()});
     ASSERT_EQ(quiet.exit_status, 0) << quiet.err;
     EXPECT_EQ(quiet.err, "");
+}
+
+namespace {
+
+// Packs a folder as a new user would, with no names given: what the image's template is and
+// what the pack printed.
+struct DefaultPack {
+    ToolResult result;
+    ImageConstants constants;
+};
+
+DefaultPack pack_with_defaults(const fs::path& folder, const fs::path& output,
+                               std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {"pack", folder.string(), "-o", output.string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    DefaultPack packed{run_talvik_binary(args), {}};
+    if (packed.result.exit_status == 0)
+        packed.constants = read_image_constants(read_file(output));
+    return packed;
+}
+
+std::string template_of(const DefaultPack& packed) {
+    return utf16_to_utf8(packed.constants.path_template);
+}
+
+} // namespace
+
+// Every npm package unpacks to a folder "package": the default template must keep two of
+// them apart, and keep the same contents together.
+TEST_F(PackedImage, DefaultTemplateWithoutVersionNamesTheContents) {
+    fs::path first = app / "one/package";
+    fs::path second = app / "two/package";
+    for (const fs::path& folder : {first, second}) {
+        write_file(folder / "app.exe", tiny_pe());
+        write_file(folder / "data.txt", "the same start");
+    }
+    write_file(second / "data.txt", "other contents");
+
+    DefaultPack a = pack_with_defaults(first, out / "a.exe");
+    DefaultPack again = pack_with_defaults(first, out / "again.exe");
+    DefaultPack b = pack_with_defaults(second, out / "b.exe");
+    ASSERT_EQ(a.result.exit_status, 0) << a.result.err;
+    ASSERT_EQ(again.result.exit_status, 0) << again.result.err;
+    ASSERT_EQ(b.result.exit_status, 0) << b.result.err;
+
+    std::string identity = identity_text(a.constants.attached_data_identity);
+    EXPECT_EQ(template_of(a), "{CACHE_DIR}\\package\\package\\" + identity.substr(0, 12));
+    EXPECT_EQ(template_of(again), template_of(a)) << "the same contents, the same folder";
+    EXPECT_NE(template_of(b), template_of(a)) << "other contents, another folder";
+    EXPECT_EQ(template_of(b), "{CACHE_DIR}\\package\\package\\" +
+                                  identity_text(b.constants.attached_data_identity).substr(0, 12));
+    EXPECT_EQ(utf16_to_utf8(a.constants.version_string), "1.0.0.0") << "the version stays the default";
+
+    // The summary line names the template the image got; list shows the same.
+    std::vector<std::string> lines = lines_of(a.result.err);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(lines.back().ends_with(", template " + template_of(a))) << lines.back();
+    ToolResult listed = run_talvik_binary({"list", (out / "a.exe").string()});
+    EXPECT_EQ(lines_of(listed.out).at(0), "template  " + template_of(a));
+
+    // With a version the template is the one it always was; with --template, the given one.
+    DefaultPack versioned = pack_with_defaults(first, out / "versioned.exe", {"--version", "2.5.1"});
+    ASSERT_EQ(versioned.result.exit_status, 0) << versioned.result.err;
+    EXPECT_EQ(template_of(versioned), "{CACHE_DIR}\\package\\package\\2.5");
+    DefaultPack given = pack_with_defaults(first, out / "given.exe", {"--template", "{TEMP}\\x"});
+    ASSERT_EQ(given.result.exit_status, 0) << given.result.err;
+    EXPECT_EQ(template_of(given), "{TEMP}\\x");
+}
+
+TEST_F(PackedImage, DefaultTemplateAroundReadyAttachedData) {
+    ASSERT_EQ(pack(out / "original.exe", {"-q"}).exit_status, 0);
+    ImageConstants original = read_image_constants(read_file(out / "original.exe"));
+    write_file(out / "attached.bin", original.attached_data);
+    ToolResult rebuilt = run_talvik_binary(
+        {"pack", "--attached-data", (out / "attached.bin").string(), "-o", (out / "My App.exe").string()});
+    ASSERT_EQ(rebuilt.exit_status, 0) << rebuilt.err;
+    ImageConstants constants = read_image_constants(read_file(out / "My App.exe"));
+    EXPECT_EQ(constants.attached_data_identity, original.attached_data_identity);
+    std::string expected =
+        "{CACHE_DIR}\\MyApp\\My-App\\" + identity_text(original.attached_data_identity).substr(0, 12);
+    EXPECT_EQ(utf16_to_utf8(constants.path_template), expected);
+    std::vector<std::string> lines = lines_of(rebuilt.err);
+    ASSERT_EQ(lines.size(), 2u) << rebuilt.err;
+    EXPECT_EQ(lines[0],
+              "talvik: warning: no --product given: the product name is \"My App\", from the output's name; "
+              "give --product to choose it");
+    EXPECT_TRUE(lines[1].ends_with(", template " + expected)) << lines[1];
+}
+
+TEST_F(PackedImage, WarnsOnceWhenTheProductComesFromTheFolder) {
+    write_file(app / "sub/My Tool/tool.exe", tiny_pe());
+    DefaultPack named = pack_with_defaults(app / "sub/My Tool", out / "named.exe");
+    ASSERT_EQ(named.result.exit_status, 0) << named.result.err;
+    std::vector<std::string> lines = lines_of(named.result.err);
+    ASSERT_EQ(lines.size(), 2u) << named.result.err;
+    EXPECT_EQ(lines[0], "talvik: warning: no --product given: the product name is \"My Tool\", from the app "
+                        "folder's name; give --product to choose it");
+    EXPECT_TRUE(lines[1].starts_with("talvik: packed 1 files")) << lines[1];
+    EXPECT_EQ(utf16_to_utf8(named.constants.product_name), "My Tool");
+
+    // The warning goes to stderr even with --quiet, like the tool's other warnings; with
+    // --product there is none.
+    DefaultPack quiet = pack_with_defaults(app / "sub/My Tool", out / "quiet.exe", {"-q"});
+    EXPECT_EQ(lines_of(quiet.result.err), std::vector<std::string>{lines[0]});
+    DefaultPack given = pack_with_defaults(app / "sub/My Tool", out / "given.exe", {"--product", "Tool"});
+    ASSERT_EQ(given.result.exit_status, 0) << given.result.err;
+    EXPECT_EQ(given.result.err.find("warning"), std::string::npos) << given.result.err;
+}
+
+// The stream is cut into jobs by size alone, so the number of workers cannot change a byte.
+TEST_F(PackedImage, SameBytesForEveryThreadCount) {
+    fs::path big = app / "big";
+    write_file(big / "app.exe", tiny_pe());
+    // Several compression jobs' worth of data that compresses, with repeats far apart.
+    std::string chunk;
+    std::uint32_t state = 1;
+    for (std::size_t i = 0; i < (std::size_t{1} << 20); ++i) {
+        state = state * 1103515245u + 12345u;
+        chunk += static_cast<char>('a' + (state >> 16) % 11);
+    }
+    for (std::size_t file = 0; file < 3 * compression_job_size / chunk.size(); ++file)
+        write_file(big / ("part" + std::to_string(file) + ".txt"),
+                   chunk.substr(0, chunk.size() - file * 1000));
+    std::vector<Bytes> images;
+    for (const char* threads : {"1", "2", "8"}) {
+        fs::path image = out / (std::string("threads-") + threads + ".exe");
+        ToolResult packed = run_talvik_binary({"pack", big.string(), "-o", image.string(), "--product", "Big",
+                                               "--level", "1", "--threads", threads, "-q"});
+        ASSERT_EQ(packed.exit_status, 0) << packed.err;
+        images.push_back(read_file(image));
+    }
+    EXPECT_TRUE(images[0] == images[1]) << "1 and 2 threads";
+    EXPECT_TRUE(images[0] == images[2]) << "1 and 8 threads";
+    ToolResult listed = run_talvik_binary({"list", (out / "threads-8.exe").string()});
+    EXPECT_EQ(listed.exit_status, 0) << listed.err;
 }
