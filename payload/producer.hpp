@@ -19,7 +19,7 @@ struct PayloadSource {
 
 // The entry stream is compressed in jobs of this size, so that every core has work; the cut
 // depends on the stream alone (see producer.cpp for how the size was chosen).
-constexpr std::size_t compression_job_size = std::size_t{8} << 20;
+constexpr std::size_t compression_job_size = std::size_t{16} << 20;
 
 struct CompressionSettings {
     int level = 19;

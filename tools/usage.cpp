@@ -71,7 +71,7 @@ starts the first entry, the application's executable.
   --level 1..22          zstd compression level; default: 19
   --window-log 10..27    zstd window; default: the smallest covering all the data
   --threads 1..256       how many workers compress at once; default: one per core.
-                         The data is cut into compression jobs of 8 MiB whatever
+                         The data is cut into compression jobs of 16 MiB whatever
                          their number, so the image is the same byte for byte
   --attached-data FILE   build around a ready attached-data block instead of APP_DIR
   --windowed             a windowed launcher, for an application that opens windows of
