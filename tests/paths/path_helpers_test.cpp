@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include "launcher/process_state.hpp"
 #include "paths/full_path.hpp"
 #include "paths/launcher_path.hpp"
 #include "paths/shell_folder.hpp"
