@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <stdint.h>
 #include <stdlib.h>
 #include <wchar.h>
 
@@ -10,6 +11,7 @@
 #include "launcher/build_constants.hpp"
 #include "paths/environment.hpp"
 #include "paths/path_text.hpp"
+#include "paths/random_value.hpp"
 #include "paths/shell_folder.hpp"
 #include "paths/system_seams.hpp"
 
