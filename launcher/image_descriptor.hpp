@@ -30,7 +30,12 @@ struct alignas(image_descriptor_alignment) ImageDescriptor {
 // The descriptor as the first images carried it, without the identity; readers accept it.
 constexpr size_t image_descriptor_first_size = 48;
 
-static_assert(sizeof(ImageDescriptor) == 56, "the descriptor has no padding");
+// The bytes that this version's writer fills in; the rest, up to the alignment, stays zero
+// and is room for fields to come.
+constexpr size_t image_descriptor_filled_size =
+    offsetof(ImageDescriptor, attached_data_identity) + sizeof(uint64_t);
+
+static_assert(sizeof(ImageDescriptor) == 64, "the descriptor ends in padding only to its alignment");
 static_assert(offsetof(ImageDescriptor, attached_data_length) % 8 == 0, "64-bit fields are aligned");
 static_assert(offsetof(ImageDescriptor, attached_data_identity) == image_descriptor_first_size,
               "the identity is the first field added");

@@ -28,7 +28,7 @@ DescriptorFields descriptor_fields(const ConstantsBlock& constants, std::uint32_
                                    std::uint32_t attached_data_rva, std::uint64_t attached_data_length,
                                    std::uint64_t attached_data_identity) {
     DescriptorFields fields;
-    fields.descriptor_size = sizeof(ImageDescriptor);
+    fields.descriptor_size = image_descriptor_filled_size;
     fields.path_template = constants_rva + constants.path_template;
     fields.company_name = constants_rva + constants.company_name;
     fields.product_name = constants_rva + constants.product_name;

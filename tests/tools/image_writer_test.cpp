@@ -160,7 +160,7 @@ TEST_F(WrittenImage, ConstantsReadBackThroughTheDescriptor) {
 
     // The company name as the launcher reads it: UTF-16LE code units, a surrogate pair, NUL.
     DescriptorFields fields = read_descriptor(image, stub.descriptor_offset);
-    EXPECT_EQ(fields.descriptor_size, sizeof(ImageDescriptor));
+    EXPECT_EQ(fields.descriptor_size, image_descriptor_filled_size);
     EXPECT_EQ(fields.attached_data, layout.data.virtual_address);
     EXPECT_EQ(fields.attached_data_length, attached.size());
     std::span<const unsigned char> company = pe_bytes_from(image, parse_pe_image(image), fields.company_name);
