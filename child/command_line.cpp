@@ -118,9 +118,10 @@ wchar_t* build_child_command_line() {
         stop_at_limit();
     }
     child_command_line[0] = 0;
-    // Without its own path the launcher cannot give the child its argument 0.
+    // Without its own path, or with only the part of it that fit, the launcher cannot give
+    // the child its argument 0.
     const wchar_t* launcher_path = get_launcher_path();
-    if (launcher_path[0] == 0) {
+    if (launcher_path[0] == 0 || launcher_path_was_cut()) {
         stop_at_limit();
     }
     if (argument_count <= 0) {

@@ -11,6 +11,9 @@ constexpr size_t launcher_path_capacity = 4097;
 // it. Empty when the system could not say (asked again on the next call).
 const wchar_t* get_launcher_path();
 
+// Whether the system cut the kept path to fit the buffer: the real path is longer.
+bool launcher_path_was_cut();
+
 // Empties the kept path, so that a test of the lookup starts from a process that has not
 // looked it up yet.
 void forget_launcher_path();

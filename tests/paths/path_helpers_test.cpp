@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "child/command_line.hpp"
 #include "paths/full_path.hpp"
 #include "paths/launcher_path.hpp"
 #include "paths/path_text.hpp"
@@ -135,6 +136,22 @@ TEST(LauncherPath, OverlongPathArrivesCut) {
     std::wstring overlong = exact + L"\\Tool.exe";
     FakeModulePath fake(overlong.c_str());
     EXPECT_EQ(std::wstring(get_launcher_path()), overlong.substr(0, launcher_path_capacity - 1));
+    EXPECT_TRUE(launcher_path_was_cut());
+}
+
+// The template keeps a cut path; the child's argument 0 must be the launcher's real path.
+TEST(LauncherPathDeathTest, CutPathIsNoArgumentZero) {
+    std::wstring exact = L"C:\\" + std::wstring(launcher_path_capacity - 4, L'p');
+    forget_launcher_path();
+    {
+        FakeModulePath fake(exact.c_str());
+        EXPECT_LE(std::wstring(build_child_command_line()).find(exact), 1u) << "argument 0, quoted or not";
+        EXPECT_FALSE(launcher_path_was_cut());
+    }
+    forget_launcher_path();
+    std::wstring overlong = exact + L"\\Tool.exe";
+    FakeModulePath fake(overlong.c_str());
+    EXPECT_EXIT(build_child_command_line(), testing::ExitedWithCode(limit_stop_status), "");
 }
 
 // Scans over fixed buffers: what they look at stops at the bound, terminator or not.
