@@ -1,5 +1,6 @@
 #include "tools/pack_options.hpp"
 
+#include "tools/platform.hpp"
 #include "tools/report.hpp"
 #include "tools/text.hpp"
 
@@ -28,7 +29,7 @@ void set_once(std::optional<std::filesystem::path>& field, const std::string& op
         throw ToolError(option + " is given twice");
     if (value.empty())
         throw ToolError(option + " wants a file name");
-    field = value;
+    field = path_from_utf8(value);
 }
 
 } // namespace
