@@ -74,10 +74,8 @@ void add_file(Walk& walk, const fs::path& path, const fs::path& target, const st
 
 void walk_folder(Walk& walk, const fs::path& folder, const fs::path& real_folder,
                  const std::u16string& prefix) {
-    std::vector<fs::path> children;
     std::error_code error;
-    for (fs::directory_iterator it(real_folder, error), end; !error && it != end; it.increment(error))
-        children.push_back(it->path().filename());
+    std::vector<fs::path> children = folder_names(real_folder, error);
     if (error)
         throw ToolError("cannot read the folder " + shown_path(folder) + ": " + error.message());
 

@@ -32,6 +32,9 @@ std::string path_to_utf8(const std::filesystem::path& path);
 // for the same file, so that such paths may be compared.
 std::filesystem::path real_path(const std::filesystem::path& path, std::error_code& error);
 
+// The names in a folder, "." and ".." left out, in no particular order.
+std::vector<std::filesystem::path> folder_names(const std::filesystem::path& folder, std::error_code& error);
+
 // One entry of a folder as the app folder's walk sees it.
 struct FolderEntry {
     bool is_link = false;                // a symbolic link, or on Windows any reparse point

@@ -63,6 +63,13 @@ fs::path real_path(const fs::path& path, std::error_code& error) {
     return fs::canonical(path, error);
 }
 
+std::vector<fs::path> folder_names(const fs::path& folder, std::error_code& error) {
+    std::vector<fs::path> names;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+        names.push_back(it->path().filename());
+    return names;
+}
+
 FolderEntry look_at_entry(const fs::path& path, std::error_code& error) {
     FolderEntry entry;
     entry.status = fs::symlink_status(path, error);

@@ -63,10 +63,24 @@ std::string utf8_from_wide(std::wstring_view text) {
     return utf8;
 }
 
+// The path handed to Win32 calls: from MAX_PATH units on, the verbatim form of the absolute
+// path, which some calls need even in a longPathAware process (GetFinalPathNameByHandleW
+// under Wine, every call on Windows without the LongPathsEnabled policy).
+std::wstring win32_path(const fs::path& path) {
+    const std::wstring& text = path.native();
+    if (text.size() < MAX_PATH || text.starts_with(L"\\"))
+        return text;
+    std::error_code error;
+    std::wstring absolute = fs::absolute(path, error).lexically_normal().native();
+    if (error || absolute.size() < 3 || absolute[1] != L':')
+        return text;
+    return std::wstring(verbatim_prefix) + absolute;
+}
+
 // The handle opened for looking at a file: no access, every sharing mode, folders too.
 HANDLE open_for_query(const fs::path& path, DWORD flags) {
-    return CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
+    return CreateFileW(win32_path(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
 }
 
 // The pending output's name waits in a fixed buffer: the console control handler runs on
@@ -187,6 +201,18 @@ fs::path real_path(const fs::path& path, std::error_code& error) {
                                              FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     DWORD saved_error = GetLastError();
     CloseHandle(file);
+    if (length == 0 && saved_error == ERROR_MORE_DATA && path.has_relative_path()) {
+        // Wine answers ERROR_MORE_DATA for a final path of MAX_PATH units or more, whatever
+        // the buffer. A name that is no reparse point resolves as its folder does.
+        DWORD attributes = GetFileAttributesW(win32_path(path).c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            fs::path absolute = fs::absolute(path, error).lexically_normal();
+            if (error)
+                return {};
+            fs::path folder = real_path(absolute.parent_path(), error);
+            return error ? fs::path() : folder / absolute.filename();
+        }
+    }
     if (length == 0 || length >= final_path.size()) {
         error = win32_error(length == 0 ? saved_error : ERROR_FILENAME_EXCED_RANGE);
         return {};
@@ -201,10 +227,34 @@ fs::path real_path(const fs::path& path, std::error_code& error) {
     return fs::path(final_path);
 }
 
+std::vector<fs::path> folder_names(const fs::path& folder, std::error_code& error) {
+    // Not std::filesystem's directory_iterator: from MAX_PATH units on, mingw's lists
+    // another folder.
+    std::vector<fs::path> names;
+    error.clear();
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileExW((win32_path(folder) + L"\\*").c_str(), FindExInfoBasic, &found,
+                                     FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) {
+        error = win32_error(GetLastError());
+        return names;
+    }
+    do {
+        std::wstring_view name = found.cFileName;
+        if (name != L"." && name != L"..")
+            names.emplace_back(std::wstring(name));
+    } while (FindNextFileW(search, &found));
+    DWORD code = GetLastError();
+    FindClose(search);
+    if (code != ERROR_NO_MORE_FILES)
+        error = win32_error(code);
+    return names;
+}
+
 FolderEntry look_at_entry(const fs::path& path, std::error_code& error) {
     FolderEntry entry;
     error.clear();
-    DWORD attributes = GetFileAttributesW(path.c_str());
+    DWORD attributes = GetFileAttributesW(win32_path(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         DWORD code = GetLastError();
         // Listed but not there: a link whose target is gone, as Wine shows one.
@@ -282,8 +332,9 @@ fs::path create_unique_file(const fs::path& folder, const std::string& stem, std
             suffix += alphabet[(seed >> 33) % alphabet.size()];
         }
         fs::path candidate = folder / path_from_utf8(stem + suffix);
-        HANDLE file = CreateFileW(candidate.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file =
+            CreateFileW(win32_path(candidate).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                        nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             CloseHandle(file);
             error.clear();
@@ -301,7 +352,8 @@ fs::path create_unique_file(const fs::path& folder, const std::string& stem, std
 
 void replace_file(const fs::path& temporary, const fs::path& output, std::error_code& error) {
     error.clear();
-    if (!MoveFileExW(temporary.c_str(), output.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (!MoveFileExW(win32_path(temporary).c_str(), win32_path(output).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         error = win32_error(GetLastError());
 }
 
@@ -311,7 +363,7 @@ void install_interrupt_cleanup() {
 
 void remove_on_interrupt(const fs::path& path) {
     InterlockedExchange(&pending_path_set, 0);
-    const std::wstring& text = path.native();
+    std::wstring text = win32_path(path);
     if (text.size() >= longest_path_units)
         return;
     std::wmemcpy(pending_path, text.c_str(), text.size() + 1);
@@ -323,13 +375,13 @@ void keep_on_interrupt() {
 }
 
 int open_for_reading(const fs::path& path) {
-    return _wopen(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+    return _wopen(win32_path(path).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
 }
 
 int open_for_writing(const fs::path& path) {
     // Through CreateFileW for FILE_SHARE_DELETE, which lets an interrupt remove the file.
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(win32_path(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         errno = errno_from_win32(GetLastError());
         return -1;
