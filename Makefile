@@ -64,6 +64,19 @@ install: build
 deb: build
 	cpack --config $(HOST_DIR)/CPackConfig.cmake -B $(abspath $(BUILD))
 
+# The release files: the Debian package, as `make deb` makes it, and for Windows hosts
+# $(BUILD)/talvik-<version>-windows-x64.zip with talvik.exe and its README.txt.
+VERSION = $(shell sed -n 's/^project.talvik VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+WINDOWS_ZIP := $(BUILD)/talvik-$(VERSION)-windows-x64.zip
+dist: deb
+	rm -rf $(BUILD)/dist-windows $(WINDOWS_ZIP)
+	mkdir -p $(BUILD)/dist-windows
+	cp $(WIN_DIR)/talvik.exe $(BUILD)/dist-windows/talvik.exe
+	sed 's/$$/\r/' tools/windows/README.txt > $(BUILD)/dist-windows/README.txt
+	touch -d @0 $(BUILD)/dist-windows/*  # the same files give the same zip
+	cd $(BUILD)/dist-windows && TZ=UTC zip -q -X -9 $(abspath $(WINDOWS_ZIP)) talvik.exe README.txt
+	@echo "dist: $(WINDOWS_ZIP)"
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp' '*.h')
 

@@ -68,7 +68,7 @@ std::string utf8_from_wide(std::wstring_view text) {
 // under Wine, every call on Windows without the LongPathsEnabled policy).
 std::wstring win32_path(const fs::path& path) {
     const std::wstring& text = path.native();
-    if (text.size() < MAX_PATH || text.starts_with(L"\\"))
+    if (text.size() < MAX_PATH || text.starts_with(L"\\\\"))
         return text;
     std::error_code error;
     std::wstring absolute = fs::absolute(path, error).lexically_normal().native();
