@@ -23,7 +23,19 @@ struct alignas(image_descriptor_alignment) ImageDescriptor {
     uint32_t version_string;
     uint32_t attached_data;
     uint64_t attached_data_length;
+    // A hash of the attached data, computed by talvik pack: equal for equal attached data.
+    uint64_t attached_data_identity;
 };
 
-static_assert(sizeof(ImageDescriptor) == 48, "the descriptor has no padding");
+// The descriptor as the first images carried it, without the identity; readers accept it.
+constexpr size_t image_descriptor_first_size = 48;
+
+// The bytes that this version's writer fills in; the rest, up to the alignment, stays zero
+// and is room for fields to come.
+constexpr size_t image_descriptor_filled_size =
+    offsetof(ImageDescriptor, attached_data_identity) + sizeof(uint64_t);
+
+static_assert(sizeof(ImageDescriptor) == 64, "the descriptor ends in padding only to its alignment");
 static_assert(offsetof(ImageDescriptor, attached_data_length) % 8 == 0, "64-bit fields are aligned");
+static_assert(offsetof(ImageDescriptor, attached_data_identity) == image_descriptor_first_size,
+              "the identity is the first field added");

@@ -9,12 +9,16 @@
 
 #include "diag/report.hpp"
 #include "diag/stop.hpp"
-#include "launcher/process_state.hpp"
+#include "paths/full_path.hpp"
+#include "paths/path_text.hpp"
 #include "payload/directory_cache.hpp"
 #include "payload/extraction_lock.hpp"
 #include "payload/format.hpp"
 #include "payload/reader.hpp"
 
+wchar_t entry_name[entry_name_capacity];
+wchar_t entry_path[path_capacity];
+wchar_t child_executable_path[path_capacity];
 unsigned char copy_buffer[copy_buffer_size];
 
 namespace {
@@ -104,6 +108,20 @@ uint32_t disk_checksum(const wchar_t* path) {
     return checksum;
 }
 
+// Whether the entry's file holds its body. An empty file cannot be mapped for a checksum, so
+// an entry of size 0 is intact when its file exists and is empty: read from the directory,
+// which also answers while another process holds the file open without sharing. Every other
+// entry is decided by the checksum alone.
+bool entry_intact(uint64_t size, uint32_t stored_checksum) {
+    if (size == 0) {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        return GetFileAttributesExW(entry_path, GetFileExInfoStandard, &data) &&
+               (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && data.nFileSizeHigh == 0 &&
+               data.nFileSizeLow == 0;
+    }
+    return disk_checksum(entry_path) == stored_checksum;
+}
+
 // Whether the file's directory was made while this launcher has held the extraction lock
 // without a break since. Every launcher that shares the lock writes only while holding it,
 // so no other can have put a file there: one that this run has not written yet is not on
@@ -111,14 +129,10 @@ uint32_t disk_checksum(const wchar_t* path) {
 // much again as writing the file. (A launcher that could not have the lock writes beside
 // it unchecked either way, as it would with no lock at all.)
 bool parent_made_now(wchar_t* path) {
-    size_t separator = 0;
-    for (size_t at = wcslen(path); at-- > 1;) {
-        if (path[at] == L'\\') {
-            separator = at;
-            break;
-        }
-    }
-    if (separator == 0) {
+    size_t length = wcslen(path);
+    size_t separator = last_backslash(path, length);
+    // A backslash in the first unit leaves no parent name.
+    if (separator == 0 || separator == length) {
         return false;
     }
     path[separator] = 0;
@@ -141,7 +155,7 @@ HANDLE create_output_file(const wchar_t* path) {
         DWORD error = GetLastError();
         if ((error != ERROR_SHARING_VIOLATION && error != ERROR_USER_MAPPED_FILE) ||
             paused >= sharing_retry_total_ms) {
-            report_open_failure();
+            report_open_failure(path);
         }
         Sleep(pause);
         paused += pause;
@@ -160,17 +174,17 @@ HANDLE create_output_file(const wchar_t* path) {
 // launcher gives the lock back at once and tests the file without it: the launchers that
 // follow one writer then check its files side by side, each waiting only for the file being
 // written, instead of one after another under the lock.
-HANDLE open_unless_intact(uint32_t stored_checksum) {
+HANDLE open_unless_intact(uint64_t size, uint32_t stored_checksum) {
     LockTaken taken = take_extraction_lock(target_directory);
     if (taken == LockTaken::after_waiting) {
         release_extraction_lock();
-        if (disk_checksum(entry_path) == stored_checksum) {
+        if (entry_intact(size, stored_checksum)) {
             return INVALID_HANDLE_VALUE;
         }
         taken = take_extraction_lock(target_directory);
     }
     // Without a lock object the first test decides alone.
-    if (taken != LockTaken::unlocked && disk_checksum(entry_path) == stored_checksum) {
+    if (taken != LockTaken::unlocked && entry_intact(size, stored_checksum)) {
         release_extraction_lock();
         return INVALID_HANDLE_VALUE;
     }
@@ -208,16 +222,16 @@ void extract_payload() {
         uint32_t stored_checksum = 0;
         read_payload_bytes(&stored_checksum, sizeof stored_checksum);
 
-        // Only the checksum decides: a file of another length with the same CRC-32 stays.
+        // The checksum decides: a file of another length with the same CRC-32 stays.
         // A file found intact is final: no launcher writes a file that its test under the
         // lock finds intact, so a start over an intact tree takes no lock at all.
         HANDLE file = INVALID_HANDLE_VALUE;
         if (extraction_lock.held) {
-            if (parent_made_now(entry_path) || disk_checksum(entry_path) != stored_checksum) {
+            if (parent_made_now(entry_path) || !entry_intact(size, stored_checksum)) {
                 file = create_output_file(entry_path);
             }
-        } else if (disk_checksum(entry_path) != stored_checksum) {
-            file = open_unless_intact(stored_checksum);
+        } else if (!entry_intact(size, stored_checksum)) {
+            file = open_unless_intact(size, stored_checksum);
         }
         copy_body(file, size);
         if (file != INVALID_HANDLE_VALUE) {

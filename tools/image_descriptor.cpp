@@ -25,15 +25,17 @@ ConstantsBlock write_constants_block(const BuildTexts& texts) {
 }
 
 DescriptorFields descriptor_fields(const ConstantsBlock& constants, std::uint32_t constants_rva,
-                                   std::uint32_t attached_data_rva, std::uint64_t attached_data_length) {
+                                   std::uint32_t attached_data_rva, std::uint64_t attached_data_length,
+                                   std::uint64_t attached_data_identity) {
     DescriptorFields fields;
-    fields.descriptor_size = sizeof(ImageDescriptor);
+    fields.descriptor_size = image_descriptor_filled_size;
     fields.path_template = constants_rva + constants.path_template;
     fields.company_name = constants_rva + constants.company_name;
     fields.product_name = constants_rva + constants.product_name;
     fields.version_string = constants_rva + constants.version_string;
     fields.attached_data = attached_data_rva;
     fields.attached_data_length = attached_data_length;
+    fields.attached_data_identity = attached_data_identity;
     return fields;
 }
 
@@ -66,6 +68,8 @@ DescriptorFields read_descriptor(std::span<const unsigned char> image, std::size
     fields.version_string = get_u32(base + offsetof(ImageDescriptor, version_string));
     fields.attached_data = get_u32(base + offsetof(ImageDescriptor, attached_data));
     fields.attached_data_length = get_u64(base + offsetof(ImageDescriptor, attached_data_length));
+    if (fields.descriptor_size >= offsetof(ImageDescriptor, attached_data_identity) + sizeof(std::uint64_t))
+        fields.attached_data_identity = get_u64(base + offsetof(ImageDescriptor, attached_data_identity));
     return fields;
 }
 
@@ -77,4 +81,6 @@ void write_descriptor(std::span<unsigned char> image, std::size_t offset, const 
     patch_u32(image, offset + offsetof(ImageDescriptor, version_string), fields.version_string);
     patch_u32(image, offset + offsetof(ImageDescriptor, attached_data), fields.attached_data);
     patch_u64(image, offset + offsetof(ImageDescriptor, attached_data_length), fields.attached_data_length);
+    patch_u64(image, offset + offsetof(ImageDescriptor, attached_data_identity),
+              fields.attached_data_identity);
 }

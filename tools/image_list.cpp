@@ -1,5 +1,6 @@
 #include "tools/image_list.hpp"
 
+#include "tools/attached_data_identity.hpp"
 #include "tools/file_bytes.hpp"
 
 #include "payload/format.hpp"
@@ -133,7 +134,7 @@ ImageConstants read_image_constants(std::span<const unsigned char> image) {
     DescriptorFields fields = read_descriptor(image, descriptors.front());
     if (fields.descriptor_size == 0)
         throw ToolError("this is a bare launcher stub: it holds no build constants");
-    if (fields.descriptor_size < sizeof(ImageDescriptor))
+    if (fields.descriptor_size < image_descriptor_first_size)
         throw ToolError("the image's descriptor is too short (" + std::to_string(fields.descriptor_size) +
                         " bytes)");
     ImageConstants constants;
@@ -146,6 +147,7 @@ ImageConstants read_image_constants(std::span<const unsigned char> image) {
         throw ToolError("the image's attached data lies outside its sections");
     bytes = bytes.first(static_cast<std::size_t>(fields.attached_data_length));
     constants.attached_data.assign(bytes.begin(), bytes.end());
+    constants.attached_data_identity = fields.attached_data_identity;
     return constants;
 }
 
@@ -202,7 +204,10 @@ void list_image(const std::filesystem::path& image_file, std::ostream& out) {
         << "product   " << shown_name(constants.product_name) << "\n"
         << "version   " << shown_name(constants.version_string) << "\n"
         << "subsystem " << subsystem_name(parse_pe_image(image).subsystem) << "\n"
-        << "attached  " << constants.attached_data.size() << " bytes\n";
+        << "attached  " << constants.attached_data.size() << " bytes, identity "
+        << (constants.attached_data_identity == 0 ? std::string("none")
+                                                  : identity_text(constants.attached_data_identity))
+        << "\n";
     std::uint64_t total = 0;
     std::size_t mismatches = 0;
     char line[64];

@@ -14,6 +14,7 @@ struct ImageConstants {
     std::u16string product_name;
     std::u16string version_string;
     std::vector<unsigned char> attached_data;
+    std::uint64_t attached_data_identity = 0; // 0: the image predates identities
 };
 
 // Throws ToolError when the bytes are no PE image or hold no filled-in descriptor whose

@@ -1,8 +1,13 @@
 #include "tools/image_writer.hpp"
 
 #include "resources/resource_section.hpp"
+#include "tools/attached_data_identity.hpp"
 #include "tools/image_file.hpp"
 #include "tools/report.hpp"
+#include "tools/text.hpp"
+
+#include <fstream>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -13,14 +18,39 @@ std::string too_large(std::uint64_t limit) {
            " bytes fit, since a PE image stays below 2 GiB";
 }
 
+// The identity of attached data that the kernel copied into the file: read back from where
+// it now lies, so that it is the identity of what the image holds.
+std::uint64_t identity_of_written(const fs::path& output, std::uint64_t offset, std::uint64_t length) {
+    std::ifstream in(output, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(offset));
+    AttachedDataIdentity identity;
+    std::vector<char> piece(std::size_t{1} << 20);
+    while (length > 0 && in) {
+        std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(length, piece.size()));
+        in.read(piece.data(), static_cast<std::streamsize>(wanted));
+        std::size_t got = static_cast<std::size_t>(in.gcount());
+        identity.add(reinterpret_cast<const unsigned char*>(piece.data()), got);
+        length -= got;
+    }
+    if (length > 0)
+        throw ToolError("cannot read back the attached data from " + shown_path(output));
+    return identity.value();
+}
+
+struct WrittenData {
+    std::uint64_t length = 0;
+    std::uint64_t identity = 0;
+};
+
 // Writes the image around the attached data that write_attached puts at the file's current
-// position, returning its length.
+// position, returning its length and identity.
 ImageLayout write_image_around(const ImagePlan& plan, const fs::path& output,
-                               const std::function<std::uint64_t(ImageFile&)>& write_attached) {
+                               const std::function<WrittenData(ImageFile&)>& write_attached) {
     const CheckedStub& stub = *plan.stub;
     ImageFile file(output);
     file.seek(attached_data_file_offset(stub.pe));
-    std::uint64_t attached_length = write_attached(file);
+    WrittenData attached = write_attached(file);
+    std::uint64_t attached_length = attached.length;
 
     ImageLayout layout =
         lay_out_image(stub.pe, attached_length, plan.constants.bytes.size(), plan.resources_size);
@@ -40,11 +70,12 @@ ImageLayout write_image_around(const ImagePlan& plan, const fs::path& output,
     set_subsystem(start, stub.pe, plan.subsystem);
     write_descriptor(start, stub.descriptor_offset,
                      descriptor_fields(plan.constants, layout.constants_rva, layout.data.virtual_address,
-                                       attached_length));
+                                       attached_length, attached.identity));
     file.seek(0);
     file.write(start);
     file.write_zeros(layout.data.raw_pointer - start.size());
     file.close();
+    layout.attached_data_identity = attached.identity;
     return layout;
 }
 
@@ -72,13 +103,15 @@ ImageLayout write_image(const ImagePlan& plan, const fs::path& output,
                         const AttachedDataWriter& write_attached) {
     return write_image_around(plan, output, [&](ImageFile& file) {
         std::uint64_t length = 0;
+        AttachedDataIdentity identity;
         write_attached([&](const unsigned char* data, std::size_t size) {
             if (size > plan.max_attached_data_length - length)
                 throw ToolError(too_large(plan.max_attached_data_length));
             file.write(data, size);
+            identity.add(data, size);
             length += size;
         });
-        return length;
+        return WrittenData{length, identity.value()};
     });
 }
 
@@ -89,6 +122,7 @@ ImageLayout write_image(const ImagePlan& plan, const fs::path& output, const fs:
         // The file grew after its size was checked.
         if (length > plan.max_attached_data_length)
             throw ToolError(too_large(plan.max_attached_data_length));
-        return length;
+        return WrittenData{length,
+                           identity_of_written(output, attached_data_file_offset(plan.stub->pe), length)};
     });
 }

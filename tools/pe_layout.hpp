@@ -39,6 +39,7 @@ struct ImageLayout {
     SectionPlace data;      // .talvik
     SectionPlace resources; // .rsrc
     std::uint64_t attached_data_length = 0;
+    std::uint64_t attached_data_identity = 0;
     std::uint32_t constants_rva = 0; // in .talvik, after the attached data
     std::uint32_t size_of_image = 0;
     std::uint64_t file_size = 0;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/process_state.hpp"
+#include "paths/path_capacity.hpp"
 #include "paths/template_expansion.hpp"
 #include "payload/directory_cache.hpp"
 #include "payload/extract.hpp"
@@ -150,19 +150,26 @@ TEST(PayloadExtract, OnlyTheChecksumDecidesReuse) {
     EXPECT_EQ(last_write_time(target + L"\\zero.bin"), old_file_time);
 }
 
-TEST(PayloadExtract, FilesThatCannotBeCheckedAreWrittenAnew) {
+TEST(PayloadExtract, EmptyEntriesStayAndCutFilesAreWrittenAnew) {
     const std::wstring target = fresh_directory();
-    // An empty file never maps, so an entry of size 0 is rewritten at every start; a file
-    // cut short by an earlier failed run is rewritten too.
-    const std::vector<FileEntry> files = {{L"empty.txt", ""}, {L"cut.bin", pattern(70000, 7)}};
+    // An empty file stays as it is; a file cut short by an earlier failed run is rewritten,
+    // and so is a non-empty file standing where an empty entry goes.
+    const std::vector<FileEntry> files = {
+        {L"empty.txt", ""}, {L"cut.bin", pattern(70000, 7)}, {L"was-filled.txt", ""}};
     const Bytes block = block_of(files);
     extract_here(block, target);
     write_file(target + L"\\cut.bin", pattern(70000, 7).substr(0, 1000));
+    write_file(target + L"\\was-filled.txt", "left over");
     set_last_write_time(target + L"\\empty.txt", old_file_time);
     set_last_write_time(target + L"\\cut.bin", old_file_time);
 
+    // A running application may hold the empty file open without sharing.
+    HANDLE held = CreateFileW((target + L"\\empty.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
     extract_here(block, target);
-    EXPECT_NE(last_write_time(target + L"\\empty.txt"), old_file_time);
+    CloseHandle(held);
+    EXPECT_EQ(last_write_time(target + L"\\empty.txt"), old_file_time);
     EXPECT_NE(last_write_time(target + L"\\cut.bin"), old_file_time);
     expect_files(target, files);
 }

@@ -6,6 +6,7 @@
 #include "payload/producer.hpp"
 #include "resources/byte_writer.hpp"
 #include "tests/tools/test_support.hpp"
+#include "tools/attached_data_identity.hpp"
 #include "tools/embedded_stub.hpp"
 #include "tools/image_descriptor.hpp"
 #include "tools/image_file.hpp"
@@ -18,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <random>
 #include <sys/stat.h>
 #include <thread>
@@ -158,7 +160,7 @@ TEST_F(WrittenImage, ConstantsReadBackThroughTheDescriptor) {
 
     // The company name as the launcher reads it: UTF-16LE code units, a surrogate pair, NUL.
     DescriptorFields fields = read_descriptor(image, stub.descriptor_offset);
-    EXPECT_EQ(fields.descriptor_size, sizeof(ImageDescriptor));
+    EXPECT_EQ(fields.descriptor_size, image_descriptor_filled_size);
     EXPECT_EQ(fields.attached_data, layout.data.virtual_address);
     EXPECT_EQ(fields.attached_data_length, attached.size());
     std::span<const unsigned char> company = pe_bytes_from(image, parse_pe_image(image), fields.company_name);
@@ -166,6 +168,48 @@ TEST_F(WrittenImage, ConstantsReadBackThroughTheDescriptor) {
                                          109, 101, 103, 97,  32, 0xD83D, 0xDE00, 0};
     for (std::size_t i = 0; i < units.size(); ++i)
         EXPECT_EQ(get_u16(company.data() + 2 * i), units[i]) << i;
+}
+
+TEST_F(WrittenImage, IdentityFollowsTheAttachedDataHoweverItArrives) {
+    ImagePlan plan = plan_for({u".", u"c", u"p", u"1.0.0.0"});
+    Bytes attached(3 << 20, 0);
+    std::mt19937 random(7);
+    for (unsigned char& byte : attached)
+        byte = static_cast<unsigned char>(random());
+    {
+        std::ofstream file(scratch / "attached.bin", std::ios::binary);
+        file.write(reinterpret_cast<const char*>(attached.data()),
+                   static_cast<std::streamsize>(attached.size()));
+    }
+    ImageLayout streamed = write_image(plan, scratch / "streamed.exe", [&](const AttachedDataSink& sink) {
+        sink(attached.data(), 1000);
+        sink(attached.data() + 1000, attached.size() - 1000);
+    });
+    ImageLayout copied = write_image(plan, scratch / "copied.exe", scratch / "attached.bin");
+    EXPECT_EQ(streamed.attached_data_identity, copied.attached_data_identity);
+    EXPECT_EQ(read_image_constants(read_file(scratch / "copied.exe")).attached_data_identity,
+              copied.attached_data_identity);
+
+    attached.back() ^= 1;
+    ImageLayout changed = write_image(plan, scratch / "changed.exe", [&](const AttachedDataSink& sink) {
+        sink(attached.data(), attached.size());
+    });
+    EXPECT_NE(changed.attached_data_identity, streamed.attached_data_identity);
+    EXPECT_EQ(identity_text(0x0123456789abcdefu), "0123456789abcdef");
+}
+
+TEST_F(WrittenImage, ImagesFromBeforeTheIdentityStillRead) {
+    ImagePlan plan = plan_for({u".", u"c", u"p", u"1.0.0.0"});
+    Bytes attached = {'K', 'A', 'Y', 1, 2, 3};
+    write_image(plan, scratch / "image.exe", [&](const AttachedDataSink& sink) { sink(attached.data(), 6); });
+    Bytes image = read_file(scratch / "image.exe");
+    // What an earlier talvik wrote: the first 48 bytes filled in, nothing after them.
+    patch_u32(image, stub.descriptor_offset + offsetof(ImageDescriptor, descriptor_size),
+              image_descriptor_first_size);
+    patch_u64(image, stub.descriptor_offset + offsetof(ImageDescriptor, attached_data_identity), 0);
+    ImageConstants constants = read_image_constants(image);
+    EXPECT_EQ(constants.attached_data, attached);
+    EXPECT_EQ(constants.attached_data_identity, 0u);
 }
 
 TEST_F(WrittenImage, AttachedDataPassingTheLimitIsRefusedAsItStreams) {

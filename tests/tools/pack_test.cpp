@@ -539,7 +539,7 @@ TEST_F(PackedImage, HeaderResourcesAndLayout) {
                                                               {optional + 64, 4},
                                                               {optional + 112 + 2 * 8, 8},
                                                               {table_end, 80},
-                                                              {descriptor + 16, 32}})
+                                                              {descriptor + 16, 48}})
             std::fill_n(bytes.begin() + from, count, 0);
         return bytes;
     };
