@@ -300,6 +300,15 @@ class Bench:
             command += ["--threads", str(threads)]
         return timed(command, self.work / "time-report.txt")
 
+    def pack_on_windows(self, corpus, image, template):
+        """talvik.exe under Wine with the options of pack(); wall and CPU time of the Wine
+        process (the Wine server, already running, is not counted)."""
+        def windows_path(path):
+            return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+        command = ["/usr/lib/wine/wine64", str(self.win / "talvik.exe"), "pack", windows_path(corpus),
+                   "-o", windows_path(image), "--exe", "orrin.exe", "--template", template, "--quiet"]
+        return timed(command, self.work / "time-report.txt")
+
     def extract(self, image, stem):
         data = self.work / "data"
         data.mkdir(parents=True, exist_ok=True)
@@ -328,7 +337,7 @@ class Bench:
         self.rows.append(row)
 
 
-def pack_figures(bench, corpora, image, template):
+def pack_figures(bench, corpora, image, template, on_windows=False):
     """6. talvik pack at its defaults and with --threads 1 against zstd's tool (one job over the
     whole stream) on the same entry stream, round by round in alternating order; the first
     pack's image serves every later figure."""
@@ -354,7 +363,17 @@ def pack_figures(bench, corpora, image, template):
                                                threads=1))
             else:
                 zstd_times.append(bench.zstd_tool(big["stream"], zstd_output, big["window_log"]))
+    # talvik.exe on the same corpus under Wine, for information: Wine's file and thread calls
+    # are in the way. Its image must be the Linux tool's, byte for byte.
+    windows_pack_times = []
+    windows_image_same = None
+    if on_windows:
+        for round_index in range(min(bench.pack_runs, 2)):
+            log(f"bench: talvik.exe pack round {round_index + 1}")
+            windows_pack_times.append(bench.pack_on_windows(folder, image.parent / "big-windows.exe", template))
+        windows_image_same = (image.parent / "big-windows.exe").read_bytes() == image.read_bytes()
     return {"big": big, "pack": pack_times, "single": single_times, "zstd": zstd_times,
+            "windows": windows_pack_times, "windows_image_same": windows_image_same,
             "zstd_size": zstd_output.stat().st_size,
             "single_size": bench.extract(bench.work / "images" / "big-threads-1.exe", "big-threads-1")[
                 "attached_data_length"]}
@@ -364,6 +383,10 @@ def add_pack_rows(bench, pack):
     big, pack_times, single_times, zstd_times = pack["big"], pack["pack"], pack["single"], pack["zstd"]
     bench.add(6, f"talvik pack (level {PACK_LEVEL}, window 2^{big['window_log']}, {bench.threads} threads)", "s",
               [p[0] for p in pack_times])
+    if pack["windows"]:
+        bench.add(6, "talvik.exe pack under Wine, the same corpus and options", "s", [p[0] for p in pack["windows"]])
+        bench.add(6, "  talvik.exe under Wine / talvik on Linux", "ratio",
+                  [w[0] / statistics.median(p[0] for p in pack_times) for w in pack["windows"]])
     bench.add(6, "zstd 1.5.7 tool on the same entry stream (one job)", "s", [z[0] for z in zstd_times])
     bench.add(6, "pack time / zstd tool time", "ratio",
               [p[0] / z[0] for p, z in zip(pack_times, zstd_times)], TARGET_PACK_TIME)
@@ -412,7 +435,7 @@ def run_figures(bench, args):
     def template(name):
         return "{CACHE_DIR}\\TalvikBench\\" + name
 
-    pack = pack_figures(bench, corpora, images / "big.exe", template("big"))
+    pack = pack_figures(bench, corpora, images / "big.exe", template("big"), on_windows=True)
     big = pack["big"]
 
     log("bench: small, window-log 23 and cold-start images")
@@ -654,6 +677,7 @@ def run_figures(bench, args):
         "images": {name: {k: v for k, v in info.items() if k not in ("block", "stream")}
                    for name, info in (("big", big), ("small", small), ("big-w23", w23))},
         "w23_pack_seconds": w23_pack_time,
+        "talvik_exe_image_same_bytes": pack["windows_image_same"],
         "attached_data_section_offset_in_page": in_page,
         "talvik_stub_exe_bytes": (bench.win / "talvik-stub.exe").stat().st_size,
         "unmapped_files_in_check": samples[0]["check"]["child_unmapped"],
@@ -713,6 +737,8 @@ def print_table(bench, title):
     for key, value in bench.facts.items():
         if key in ("wine_server",):
             print(f"  Wine server: {value}")
+        if key == "talvik_exe_image_same_bytes":
+            print(f"  talvik.exe's image of the big corpus: {'the same bytes as' if value else 'DIFFERENT from'} talvik's")
     corpus = bench.facts.get("corpus")
     if corpus:
         images = bench.facts["images"]

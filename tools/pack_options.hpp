@@ -1,5 +1,6 @@
 #pragma once
 
+#include "payload/format.hpp"
 #include "tools/exclude_pattern.hpp"
 
 #include <filesystem>
@@ -32,9 +33,6 @@ struct PackOptions {
 constexpr int default_compression_level = 19;
 constexpr int min_compression_level = 1;
 constexpr int max_compression_level = 22;
-// The launcher's decoder keeps zstd's default window limit of 2^27.
-constexpr int min_window_log = 10;
-constexpr int max_window_log = 27;
 // zstd runs at most this many workers (on 64-bit hosts).
 constexpr int max_threads = 256;
 

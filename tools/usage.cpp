@@ -21,7 +21,8 @@ const char* const list_usage = R"(usage: talvik list IMAGE.exe
 
 Prints the path template, company, product and version of an image made by talvik pack,
 its subsystem (console, or windowed for an image packed with --windowed), the size of
-its attached data, then one line per entry: size in bytes, stored CRC-32 (marked "!"
+its attached data and its identity (a hash of it: equal for equal attached data), then
+one line per entry: size in bytes, stored CRC-32 (marked "!"
 when the body does not match it) and the name, in stream order; then the entry count
 and their total size. Control characters in names show as \n, \xNN or \uNNNN.
 
