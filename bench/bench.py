@@ -37,8 +37,9 @@ own that is new in every round; compared with the single cold start of the same 
 with 8 warm starts of an intact tree at once, which is what the followers of one writer
 cannot avoid (each decodes the whole stream and checks every file).
 
-Host figures (6, 8): talvik pack against zstd's own tool on the same entry stream (time from
-wait4, peak resident memory from GNU time), and the image-writing step alone (talvik pack
+Host figures (6, 8): talvik pack at its defaults (jobs on every core) and with --threads 1
+against zstd's own tool, one job, on the same entry stream (time from wait4, peak resident
+memory from GNU time; --pack-only runs these alone), and the image-writing step alone (talvik pack
 --attached-data around the big corpus's ready block) against copying the image once (cp).
 """
 
@@ -293,7 +294,7 @@ class Bench:
 
     def pack(self, corpus, image, template, window_log=None, threads=None):
         command = [str(self.host / "talvik"), "pack", str(corpus), "-o", str(image), "--exe", "orrin.exe",
-                   "--template", template, "--quiet"]
+                   "--template", template, "--product", Path(corpus).name, "--quiet"]
         if window_log:
             command += ["--window-log", str(window_log)]
         if threads:
@@ -306,7 +307,8 @@ class Bench:
         def windows_path(path):
             return "Z:" + str(Path(path).resolve()).replace("/", "\\")
         command = ["/usr/lib/wine/wine64", str(self.win / "talvik.exe"), "pack", windows_path(corpus),
-                   "-o", windows_path(image), "--exe", "orrin.exe", "--template", template, "--quiet"]
+                   "-o", windows_path(image), "--exe", "orrin.exe", "--template", template,
+                   "--product", Path(corpus).name, "--quiet"]
         return timed(command, self.work / "time-report.txt")
 
     def extract(self, image, stem):
@@ -412,9 +414,11 @@ def run_pack_figures(bench, args):
     corpora = bench.build_corpus()
     images = bench.work / "images"
     images.mkdir(parents=True, exist_ok=True)
-    add_pack_rows(bench, pack_figures(bench, corpora, images / "big.exe", "{CACHE_DIR}\\TalvikBench\\big"))
+    pack = pack_figures(bench, corpora, images / "big.exe", "{CACHE_DIR}\\TalvikBench\\big")
+    add_pack_rows(bench, pack)
     bench.facts = {"pack_rounds": bench.pack_runs,
-                   "corpus": {name: {"files": c["files"], "bytes": c["bytes"]} for name, c in corpora.items()}}
+                   "corpus": {name: {"files": c["files"], "bytes": c["bytes"]} for name, c in corpora.items()},
+                   "images": {"big": {k: v for k, v in pack["big"].items() if k not in ("block", "stream")}}}
 
 
 def run_figures(bench, args):
@@ -447,7 +451,7 @@ def run_figures(bench, args):
 
     def write_around(block, image, name):
         command = [str(bench.host / "talvik"), "pack", "--attached-data", str(block), "-o", str(image),
-                   "--template", template(name), "--quiet"]
+                   "--template", template(name), "--product", "big", "--quiet"]
         return timed(command, bench.work / "time-report.txt")
 
     write_around(big["block"], images / "big-cold.exe", "cold-big-{TIME}")
