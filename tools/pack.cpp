@@ -52,7 +52,8 @@ std::string default_product(const PackOptions& options) {
     return name.empty() ? "app" : name;
 }
 
-// A product name taken from a folder is often a poor one (every npm package unpacks to
+// After the summary, and only when not quiet: a product name taken from a folder is often
+// a poor one (every npm package unpacks to
 // "package"), and it names the default template's folders and the version block.
 void warn_about_default_product(const PackOptions& options, const std::string& product) {
     if (options.product)
@@ -156,7 +157,6 @@ void run_pack(const PackOptions& options) {
     CheckedStub stub = checked_embedded_stub();
     std::string product = default_product(options);
     ImageMetadata metadata = resolve_image_metadata(options, product);
-    warn_about_default_product(options, product);
     TemplateCheck check =
         check_path_template(metadata.path_template, {metadata.company, metadata.product, metadata.version});
     for (const std::string& warning : check.warnings)
@@ -227,4 +227,5 @@ void run_pack(const PackOptions& options) {
                      packed.files, size_text(packed.input_bytes).c_str(), size_text(packed.size).c_str(),
                      ratio, seconds, image.c_str());
     }
+    warn_about_default_product(options, product);
 }
