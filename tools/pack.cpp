@@ -158,6 +158,7 @@ void run_pack(const PackOptions& options) {
         plan_image(stub, {metadata.path_template, metadata.company, metadata.product, metadata.version},
                    image_resource_entries(icon_images(options.icons), metadata.version_texts));
     plan.subsystem = options.windowed ? subsystem_windows_gui : subsystem_windows_console;
+    plan.reuse_check = options.reuse_check;
     ProgressLine progress(!options.quiet && isatty(STDERR_FILENO));
     // Everything the user can mend is checked before the long work starts.
     PackedData packed;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "launcher/image_descriptor.hpp"
 #include "tools/exclude_pattern.hpp"
 
 #include <filesystem>
@@ -26,6 +27,7 @@ struct PackOptions {
     std::optional<std::filesystem::path> attached_data;
     bool quiet = false;
     bool windowed = false;
+    std::uint32_t reuse_check = reuse_check_crc;
 };
 
 constexpr int default_compression_level = 19;
