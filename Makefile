@@ -11,7 +11,7 @@ WINE := /usr/lib/wine/wine64
 PREFIX ?= /usr/local
 WINESERVER := /usr/lib/wine/wineserver
 
-.PHONY: all setup build win host wine-prefix wine-up test demo bench install deb format clean
+.PHONY: all setup build win host win-tool dist wine-prefix wine-up test demo bench install deb format clean
 
 all: build
 
@@ -20,7 +20,8 @@ setup:
 
 win: setup
 	cmake -S . -B $(WIN_DIR) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake \
-	  -DCMAKE_BUILD_TYPE=Release -DTALVIK_WINE_PREFIX=$(WINEPREFIX) >/dev/null
+	  -DCMAKE_BUILD_TYPE=Release -DTALVIK_WINE_PREFIX=$(WINEPREFIX) \
+	  -DTALVIK_HOST_BUILD_DIR=$(abspath $(HOST_DIR)) >/dev/null
 	cmake --build $(WIN_DIR) -j $(JOBS)
 
 host: win
@@ -28,7 +29,11 @@ host: win
 	  -DTALVIK_WIN_BUILD_DIR=$(abspath $(WIN_DIR)) -DTALVIK_WINE_PREFIX=$(WINEPREFIX) >/dev/null
 	cmake --build $(HOST_DIR) -j $(JOBS)
 
-build: host
+# talvik.exe takes two generated sources from the Linux tree, so it comes last.
+win-tool: host
+	cmake --build $(WIN_DIR) -j $(JOBS) --target talvik-windows
+
+build: win-tool
 	@printf 'subdirs("win")\nsubdirs("host")\n' > $(BUILD)/CTestTestfile.cmake
 
 # A private prefix, created once; wineboot needs no network with Mono/Gecko disabled.
@@ -58,6 +63,19 @@ install: build
 # $(BUILD)/talvik_<version>_amd64.deb
 deb: build
 	cpack --config $(HOST_DIR)/CPackConfig.cmake -B $(abspath $(BUILD))
+
+# The release files: the Debian package, as `make deb` makes it, and for Windows hosts
+# $(BUILD)/talvik-<version>-windows-x64.zip with talvik.exe and its README.txt.
+VERSION = $(shell sed -n 's/^project.talvik VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+WINDOWS_ZIP := $(BUILD)/talvik-$(VERSION)-windows-x64.zip
+dist: deb
+	rm -rf $(BUILD)/dist-windows $(WINDOWS_ZIP)
+	mkdir -p $(BUILD)/dist-windows
+	cp $(WIN_DIR)/talvik.exe $(BUILD)/dist-windows/talvik.exe
+	sed 's/$$/\r/' tools/windows/README.txt > $(BUILD)/dist-windows/README.txt
+	touch -d @0 $(BUILD)/dist-windows/*  # the same files give the same zip
+	cd $(BUILD)/dist-windows && TZ=UTC zip -q -X -9 $(abspath $(WINDOWS_ZIP)) talvik.exe README.txt
+	@echo "dist: $(WINDOWS_ZIP)"
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp' '*.h')

@@ -16,6 +16,8 @@ jobs=$(nproc)
 
 cmake --build "$build/win" -j "$jobs" --target bench-windows talvik-stub orrin
 cmake --build "$build/host" -j "$jobs" --target bench-host talvik
+# talvik.exe takes generated sources from the host tree.
+cmake --build "$build/win" -j "$jobs" --target talvik-windows
 
 # A server already running (status 2) is used as it is; either way it is ended afterwards.
 # It must not hold this script's output open.

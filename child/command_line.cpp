@@ -6,15 +6,12 @@
 #include <string.h>
 
 #include "diag/stop.hpp"
+#include "paths/launcher_path.hpp"
 
 namespace {
 
 // Process creation may write into the command line, so it lives in writable storage.
 wchar_t child_command_line[command_line_capacity];
-
-// Filled once; a launcher path of 4096 units or more would arrive cut and is refused below.
-constexpr size_t own_path_capacity = 4096;
-wchar_t own_path[own_path_capacity];
 
 // Characters that make the platform's splitting end or alter an argument unless it is quoted.
 constexpr wchar_t quoting_set[] = L" \t\n\v\"";
@@ -121,18 +118,16 @@ wchar_t* build_child_command_line() {
         stop_at_limit();
     }
     child_command_line[0] = 0;
-    if (own_path[0] == 0) {
-        // A result equal to the capacity means the path was cut to fit: refuse it rather than
-        // give the child a wrong argument 0.
-        DWORD length = GetModuleFileNameW(nullptr, own_path, own_path_capacity);
-        if (length == 0 || length >= own_path_capacity) {
-            stop_at_limit();
-        }
+    // Without its own path, or with only the part of it that fit, the launcher cannot give
+    // the child its argument 0.
+    const wchar_t* launcher_path = get_launcher_path();
+    if (launcher_path[0] == 0 || launcher_path_was_cut()) {
+        stop_at_limit();
     }
     if (argument_count <= 0) {
         return child_command_line;
     }
-    arguments[0] = own_path;
+    arguments[0] = const_cast<wchar_t*>(launcher_path);
     join_arguments(child_command_line, command_line_capacity, argument_count, arguments);
     return child_command_line;
 }

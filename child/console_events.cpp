@@ -1,6 +1,8 @@
-#include "child/launch.hpp"
+#include "child/console_events.hpp"
 
-DWORD console_event_grace_ms = child_grace_period_ms;
+#include "child/grace_period.hpp"
+
+HANDLE child_process_handle = nullptr;
 
 namespace {
 
@@ -27,7 +29,7 @@ void finish_child() {
         return;
     }
     // A failed wait counts as a time-out: the child is ended rather than left unbounded.
-    if (WaitForSingleObject(child, console_event_grace_ms) != WAIT_OBJECT_0) {
+    if (WaitForSingleObject(child, console_event_grace_ms()) != WAIT_OBJECT_0) {
         TerminateProcess(child, 0);
     }
     CloseHandle(child);

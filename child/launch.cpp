@@ -1,12 +1,13 @@
 #include "child/launch.hpp"
 
+#include <windows.h>
+
 #include <string.h>
 
 #include "child/command_line.hpp"
+#include "child/console_events.hpp"
 #include "diag/exit_status.hpp"
 #include "diag/report.hpp"
-
-HANDLE child_process_handle = nullptr;
 
 uint32_t launch_child(const wchar_t* application) {
     STARTUPINFOW startup_info;

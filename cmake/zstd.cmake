@@ -44,3 +44,14 @@ target_link_libraries(zstd_full PUBLIC Threads::Threads)
 if(CMAKE_CROSSCOMPILING)
   target_link_libraries(zstd_full PUBLIC zstd_decoder)
 endif()
+
+# talvik.exe's own copy of the full library, as on the host: compressor, decoder with its
+# error strings (talvik list shows them) and worker threads (zstd's own Windows threads).
+if(CMAKE_CROSSCOMPILING)
+  file(GLOB zstd_tool_sources ${zstd_lib}/common/*.c ${zstd_lib}/compress/*.c ${zstd_lib}/decompress/*.c
+       ${zstd_lib}/decompress/huf_decompress_amd64.S)
+  add_library(zstd_tool STATIC EXCLUDE_FROM_ALL ${zstd_tool_sources})
+  target_include_directories(zstd_tool SYSTEM PUBLIC ${zstd_lib})
+  target_compile_definitions(zstd_tool PRIVATE ZSTD_MULTITHREAD ZSTD_LEGACY_SUPPORT=0 XXH_NAMESPACE=ZSTD_ NDEBUG)
+  target_compile_options(zstd_tool PRIVATE -O3)
+endif()

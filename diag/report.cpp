@@ -9,7 +9,6 @@
 #include "diag/messages.hpp"
 #include "diag/output.hpp"
 #include "diag/stop.hpp"
-#include "launcher/process_state.hpp"
 
 namespace {
 
@@ -74,9 +73,9 @@ void report_os_error_and_exit(const char* message, uint32_t code) {
     exit_after_report();
 }
 
-void report_open_failure() {
+void report_open_failure(const wchar_t* path) {
     line_start(message_line);
-    line_append_formatted(message_line, message_open_failed, entry_path);
+    line_append_formatted(message_line, message_open_failed, path);
     line_write(message_line, MessageStream::standard_error);
     exit_after_report();
 }

@@ -18,8 +18,9 @@ uint32_t trim_trailing_line_breaks(char* text, uint32_t length);
 // print_os_error, then exit status 2.
 [[noreturn]] void report_os_error_and_exit(const char* message, uint32_t code);
 
-// The open message with the current entry path, on standard error; exit status 2.
-[[noreturn]] void report_open_failure();
+// The open message with the path of the file that could not be opened, on standard error;
+// exit status 2.
+[[noreturn]] void report_open_failure(const wchar_t* path);
 
 // The expansion message with the template text as compiled in, then the abnormal stop.
 [[noreturn]] void report_expand_failure(const wchar_t* template_text);

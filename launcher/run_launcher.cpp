@@ -4,16 +4,17 @@
 
 #include <string.h>
 
+#include "child/console_events.hpp"
 #include "child/launch.hpp"
 #include "diag/decimal.hpp"
 #include "diag/messages.hpp"
 #include "diag/report.hpp"
 #include "diag/stop.hpp"
 #include "launcher/build_constants.hpp"
-#include "launcher/process_state.hpp"
 #include "paths/environment.hpp"
 #include "paths/full_path.hpp"
 #include "paths/launcher_path.hpp"
+#include "paths/path_text.hpp"
 #include "paths/template_expansion.hpp"
 #include "payload/extract.hpp"
 #include "payload/format.hpp"
@@ -24,9 +25,11 @@ namespace {
 
 constexpr size_t process_id_text_capacity = 128;
 
-// Process-wide like every buffer of the run: the process id as text, narrow and wide.
+// Process-wide like every buffer of the run: the process id as text, narrow and wide, and
+// the launcher's directory.
 char process_id_narrow[process_id_text_capacity];
 wchar_t process_id_wide[process_id_text_capacity];
+wchar_t launcher_directory[launcher_path_capacity];
 
 void publish_parent_process_id() {
     if (format_decimal(process_id_narrow, sizeof process_id_narrow, static_cast<long>(GetCurrentProcessId()),
@@ -46,12 +49,7 @@ void publish_launcher_directory() {
         stop_at_limit();
     }
     memcpy(launcher_directory, launcher_path, (length + 1) * sizeof(wchar_t));
-    for (size_t at = length; at > 0; --at) {
-        if (launcher_directory[at - 1] == L'\\') {
-            launcher_directory[at - 1] = 0;
-            break;
-        }
-    }
+    launcher_directory[last_backslash(launcher_directory, length)] = 0;
     set_environment("TALVIK_ONEFILE_DIRECTORY", launcher_directory);
 }
 

@@ -6,6 +6,7 @@
 #include <wchar.h>
 
 #include "diag/stop.hpp"
+#include "paths/path_text.hpp"
 
 namespace {
 
@@ -28,10 +29,7 @@ void widen_ascii(wchar_t* destination, size_t capacity, const char* text) {
         if (mbstowcs(units, byte_text, 2) != 1) {
             stop_at_limit();
         }
-        size_t length = 0;
-        while (length < capacity && destination[length] != 0) {
-            ++length;
-        }
+        size_t length = bounded_length(destination, capacity);
         if (length + 2 > capacity) {
             stop_at_limit();
         }

@@ -5,7 +5,8 @@
 #include <string.h>
 
 #include "diag/stop.hpp"
-#include "launcher/process_state.hpp"
+
+wchar_t target_directory[path_capacity];
 
 void normalize_target_directory() {
     wchar_t full_path[path_capacity];

@@ -1,6 +1,6 @@
-#include <windows.h>
+#include "paths/random_value.hpp"
 
-#include "paths/template_expansion.hpp"
+#include <windows.h>
 
 namespace {
 

@@ -3,22 +3,18 @@
 #include <windows.h>
 
 #include <shlobj.h>
+#include <wchar.h>
 
 #include "diag/stop.hpp"
+#include "paths/path_text.hpp"
 
 bool append_shell_folder(wchar_t* destination, int folder, size_t capacity) {
     wchar_t folder_path[MAX_PATH];
     if (SHGetFolderPathW(nullptr, folder, nullptr, SHGFP_TYPE_CURRENT, folder_path) != S_OK) {
         return false;
     }
-    size_t length = 0;
-    while (length < capacity && destination[length] != 0) {
-        ++length;
-    }
-    size_t folder_length = 0;
-    while (folder_path[folder_length] != 0) {
-        ++folder_length;
-    }
+    size_t length = bounded_length(destination, capacity);
+    size_t folder_length = wcslen(folder_path);
     if (length + folder_length + 1 > capacity) {
         stop_at_limit();
     }

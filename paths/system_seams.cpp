@@ -1,12 +1,6 @@
+// Linked only into the launcher image; test programs link a definition they can steer.
 #include "paths/system_seams.hpp"
-
-namespace {
 
 DWORD own_module_file_name(wchar_t* buffer, DWORD capacity) {
     return GetModuleFileNameW(nullptr, buffer, capacity);
 }
-
-} // namespace
-
-// Constant-initialised: the launcher image runs no static constructors.
-constinit ModuleFileNameCall module_file_name_call = own_module_file_name;

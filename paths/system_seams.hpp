@@ -2,12 +2,9 @@
 
 #include <windows.h>
 
-// The one system call the paths code reaches through a pointer, so that tests can stand in
-// a launcher path of their choosing (a drive root, another suffix) or count the lookups.
-// It is GetModuleFileNameW for the process's own module unless a test replaces it.
-using ModuleFileNameCall = DWORD (*)(wchar_t* buffer, DWORD capacity);
-extern ModuleFileNameCall module_file_name_call;
-
-// Empties the cached launcher path, so that a test starts from a process that has not looked
-// it up yet.
-void forget_launcher_path();
+// GetModuleFileNameW for the process's own module, the one system call of the paths code
+// that tests stand in: no test can start itself from a drive root or a 4096-unit path, or
+// count the lookups the system answers. The launcher image links paths/system_seams.cpp, the
+// plain call; test programs link tests/support/module_file_name_seam.cpp, through which the
+// launcher-path and template tests (FakeModulePath) give a path of their choosing.
+DWORD own_module_file_name(wchar_t* buffer, DWORD capacity);

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <stdint.h>
 #include <stdlib.h>
 #include <wchar.h>
 
@@ -9,6 +10,8 @@
 #include "diag/stop.hpp"
 #include "launcher/build_constants.hpp"
 #include "paths/environment.hpp"
+#include "paths/path_text.hpp"
+#include "paths/random_value.hpp"
 #include "paths/shell_folder.hpp"
 #include "paths/system_seams.hpp"
 
@@ -40,13 +43,11 @@ DWORD room_for_system_call(const ExpansionOutput& output) {
 }
 
 // After a value was written straight into the buffer, the terminator says how far it went.
-void measure(ExpansionOutput& output) {
-    size_t length = output.length;
-    while (length < output.capacity - 1 && output.text[length] != 0) {
-        ++length;
-    }
-    output.text[length] = 0;
-    output.length = length;
+// The length takes in the written units, at most up to the buffer's last unit, which then
+// holds the terminator in case the writer left none.
+void clamp_and_terminate_written_value(ExpansionOutput& output) {
+    output.length += bounded_length(output.text + output.length, output.capacity - 1 - output.length);
+    output.text[output.length] = 0;
 }
 
 // A token value that does not fit is a limit stop, never a cut value.
@@ -68,18 +69,10 @@ void strip_trailing_backslashes(ExpansionOutput& output) {
     }
 }
 
-// Token names match ignoring the case of ASCII letters only.
+// Token names match ignoring the case of ASCII letters only: _wcsicmp of the "C" locale,
+// the one the launcher runs in, folds no other letter.
 bool same_name_ignoring_ascii_case(const wchar_t* left, const wchar_t* right) {
-    for (;; ++left, ++right) {
-        wchar_t a = *left >= L'a' && *left <= L'z' ? *left - (L'a' - L'A') : *left;
-        wchar_t b = *right >= L'a' && *right <= L'z' ? *right - (L'a' - L'A') : *right;
-        if (a != b) {
-            return false;
-        }
-        if (a == 0) {
-            return true;
-        }
-    }
+    return _wcsicmp(left, right) == 0;
 }
 
 bool append_temporary_directory(ExpansionOutput& output) {
@@ -94,18 +87,18 @@ bool append_temporary_directory(ExpansionOutput& output) {
     if (length >= room) {
         stop_at_limit();
     }
-    measure(output);
+    clamp_and_terminate_written_value(output);
     strip_trailing_backslashes(output);
     return true;
 }
 
 bool append_launcher_path(ExpansionOutput& output) {
     // A path longer than the room comes back cut to fit; that is used as it is.
-    if (module_file_name_call(output.text + output.length, room_for_system_call(output)) == 0) {
+    if (own_module_file_name(output.text + output.length, room_for_system_call(output)) == 0) {
         output.text[output.length] = 0;
         return false;
     }
-    measure(output);
+    clamp_and_terminate_written_value(output);
     return true;
 }
 
@@ -115,7 +108,7 @@ bool append_nested_launcher_path(ExpansionOutput& output, size_t& start) {
     if (!expand_path_template(output.text + start, L"{PROGRAM}", remaining_room(output))) {
         return false;
     }
-    measure(output);
+    clamp_and_terminate_written_value(output);
     return true;
 }
 
@@ -137,12 +130,11 @@ bool append_launcher_directory(ExpansionOutput& output) {
     if (!append_nested_launcher_path(output, start)) {
         return false;
     }
-    for (size_t at = output.length; at > start; --at) {
-        if (output.text[at - 1] == L'\\') {
-            output.length = at - 1;
-            output.text[output.length] = 0;
-            break;
-        }
+    size_t length = output.length - start;
+    size_t separator = last_backslash(output.text + start, length);
+    if (separator < length) {
+        output.length = start + separator;
+        output.text[output.length] = 0;
     }
     return true;
 }
@@ -164,14 +156,14 @@ void append_process_id(ExpansionOutput& output) {
         stop_at_limit();
     }
     widen_ascii(output.text + output.length, remaining_room(output), narrow);
-    measure(output);
+    clamp_and_terminate_written_value(output);
 }
 
 bool append_shell_folder_token(ExpansionOutput& output, int folder) {
     if (!append_shell_folder(output.text + output.length, folder, remaining_room(output))) {
         return false;
     }
-    measure(output);
+    clamp_and_terminate_written_value(output);
     strip_trailing_backslashes(output);
     return true;
 }

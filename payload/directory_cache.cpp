@@ -1,3 +1,5 @@
+#include "payload/directory_cache.hpp"
+
 #include <windows.h>
 
 #include <string.h>
@@ -5,9 +7,9 @@
 
 #include "diag/report.hpp"
 #include "diag/stop.hpp"
-#include "launcher/process_state.hpp"
+#include "paths/path_capacity.hpp"
+#include "paths/path_text.hpp"
 #include "paths/template_expansion.hpp"
-#include "payload/directory_cache.hpp"
 
 CreatedDirectoryCache created_directory_cache;
 
@@ -102,14 +104,8 @@ wchar_t walk_path[path_capacity];
 // Makes the parent of the path held in walk_path[0, length).
 bool ensure_walk_parent(size_t length) {
     // The first unit is never taken as the separator, so "\name" has no parent to make.
-    size_t separator = 0;
-    for (size_t at = length; at-- > 1;) {
-        if (walk_path[at] == L'\\') {
-            separator = at;
-            break;
-        }
-    }
-    if (separator == 0) {
+    size_t separator = last_backslash(walk_path, length);
+    if (separator == 0 || separator == length) {
         return true;
     }
     walk_path[separator] = 0;

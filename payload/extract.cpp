@@ -9,13 +9,17 @@
 
 #include "diag/report.hpp"
 #include "diag/stop.hpp"
-#include "launcher/process_state.hpp"
+#include "paths/full_path.hpp"
+#include "paths/path_text.hpp"
 #include "payload/directory_cache.hpp"
 #include "payload/extraction_lock.hpp"
 #include "payload/format.hpp"
 #include "payload/reader.hpp"
 #include "payload/tree_stamp.hpp"
 
+wchar_t entry_name[entry_name_capacity];
+wchar_t entry_path[path_capacity];
+wchar_t child_executable_path[path_capacity];
 unsigned char copy_buffer[copy_buffer_size];
 
 namespace {
@@ -146,14 +150,10 @@ bool entry_intact(uint64_t size, uint32_t stored_checksum) {
 // much again as writing the file. (A launcher that could not have the lock writes beside
 // it unchecked either way, as it would with no lock at all.)
 bool parent_made_now(wchar_t* path) {
-    size_t separator = 0;
-    for (size_t at = wcslen(path); at-- > 1;) {
-        if (path[at] == L'\\') {
-            separator = at;
-            break;
-        }
-    }
-    if (separator == 0) {
+    size_t length = wcslen(path);
+    size_t separator = last_backslash(path, length);
+    // A backslash in the first unit leaves no parent name.
+    if (separator == 0 || separator == length) {
         return false;
     }
     path[separator] = 0;
@@ -177,7 +177,7 @@ HANDLE create_output_file(const wchar_t* path) {
         DWORD error = GetLastError();
         if ((error != ERROR_SHARING_VIOLATION && error != ERROR_USER_MAPPED_FILE) ||
             paused >= sharing_retry_total_ms) {
-            report_open_failure();
+            report_open_failure(path);
         }
         Sleep(pause);
         paused += pause;

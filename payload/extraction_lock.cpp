@@ -4,7 +4,7 @@
 #include <string.h>
 #include <wchar.h>
 
-#include "launcher/process_state.hpp"
+#include "paths/path_capacity.hpp"
 #include "paths/shell_folder.hpp"
 
 ExtractionLock extraction_lock;

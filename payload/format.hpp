@@ -11,8 +11,10 @@ constexpr unsigned char attached_data_header[3] = {'K', 'A', 'Y'};
 constexpr size_t attached_data_header_size = sizeof attached_data_header;
 constexpr size_t attached_data_alignment = 8;
 
-// The decoder's default window limit, which the launcher never raises.
-constexpr unsigned max_window_log = 27;
+// Window sizes a frame may ask for, as powers of two: the smallest window zstd encodes, and
+// the decoder's default limit, which the launcher never raises.
+constexpr int min_window_log = 10;
+constexpr int max_window_log = 27;
 
 // The checksum 0 means "no usable file on disk", so a CRC-32 of 0 is stored and compared as 1.
 constexpr uint32_t checksum_from_crc(uint32_t crc) {

@@ -23,8 +23,6 @@ constexpr std::size_t body_piece_size = std::size_t{16} << 20;
 constexpr std::size_t pending_capacity = std::size_t{1} << 20;
 // zlib's crc32 takes a 32-bit length.
 constexpr std::size_t crc_piece_size = std::size_t{1} << 30;
-// The smallest window zstd encodes.
-constexpr int min_window_log = 10;
 
 std::uint32_t continue_crc(std::uint32_t crc, const unsigned char* data, std::size_t length) {
     while (length > 0) {
@@ -303,7 +301,7 @@ int worker_count(int threads) {
 
 int choose_window_log(std::uint64_t stream_size) {
     int log = min_window_log;
-    while (log < static_cast<int>(max_window_log) && (std::uint64_t{1} << log) < stream_size) {
+    while (log < max_window_log && (std::uint64_t{1} << log) < stream_size) {
         ++log;
     }
     return log;
@@ -340,7 +338,7 @@ std::uint64_t write_attached_data(const std::vector<PayloadSource>& sources,
     std::vector<std::uint64_t> sizes = body_sizes(sources);
     std::uint64_t stream_size = stream_size_of(sources, sizes);
     int window_log = settings.window_log == 0 ? choose_window_log(stream_size) : settings.window_log;
-    if (window_log < min_window_log || window_log > static_cast<int>(max_window_log)) {
+    if (window_log < min_window_log || window_log > max_window_log) {
         throw std::runtime_error("window log " + std::to_string(window_log) + " is outside 10 to 27");
     }
 

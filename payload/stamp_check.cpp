@@ -10,7 +10,8 @@
 
 #include "launcher/build_constants.hpp"
 #include "launcher/image_descriptor.hpp"
-#include "launcher/process_state.hpp"
+#include "paths/full_path.hpp"
+#include "payload/extract.hpp"
 #include "payload/tree_stamp.hpp"
 
 namespace {

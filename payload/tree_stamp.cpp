@@ -8,7 +8,8 @@
 #include "diag/stop.hpp"
 #include "launcher/build_constants.hpp"
 #include "launcher/image_descriptor.hpp"
-#include "launcher/process_state.hpp"
+#include "paths/full_path.hpp"
+#include "payload/extract.hpp"
 #include "payload/extraction_lock.hpp"
 #include "payload/stamp_name.hpp"
 

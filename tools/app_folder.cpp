@@ -2,6 +2,7 @@
 
 #include "payload/stamp_name.hpp"
 
+#include "tools/platform.hpp"
 #include "tools/report.hpp"
 #include "tools/text.hpp"
 #include "tools/windows_names.hpp"
@@ -61,7 +62,7 @@ const ExcludePattern* matching_exclude(const ScanSettings& settings,
 }
 
 std::u16string append_component(const std::u16string& parent, const fs::path& leaf, const fs::path& full) {
-    std::u16string component = utf8_to_utf16(leaf.native(), "the file name " + shown_path(full));
+    std::u16string component = utf8_to_utf16(path_to_utf8(leaf), "the file name " + shown_path(full));
     if (std::string problem = component_problem(component); !problem.empty())
         throw ToolError("the file name " + shown_path(full) + " " + problem);
     std::u16string name = parent.empty() ? component : parent + u"\\" + component;
@@ -87,32 +88,25 @@ void add_file(Walk& walk, const fs::path& path, const fs::path& target, const st
 
 void walk_folder(Walk& walk, const fs::path& folder, const fs::path& real_folder,
                  const std::u16string& prefix) {
-    std::vector<fs::path> children;
     std::error_code error;
-    for (fs::directory_iterator it(real_folder, error), end; !error && it != end; it.increment(error))
-        children.push_back(it->path().filename());
+    std::vector<fs::path> children = folder_names(real_folder, error);
     if (error)
         throw ToolError("cannot read the folder " + shown_path(folder) + ": " + error.message());
 
     walk.open_dirs.push_back(real_folder);
     for (const fs::path& leaf : children) {
         fs::path path = folder / leaf;
-        fs::path real_path = real_folder / leaf;
-        fs::file_status status = fs::symlink_status(real_path, error);
+        FolderEntry entry = look_at_entry(real_folder / leaf, error);
         if (error)
             throw ToolError("cannot read " + shown_path(path) + ": " + error.message());
-        bool is_link = fs::is_symlink(status);
-        fs::path target = real_path;
-        std::error_code link_error;
-        if (is_link) {
-            target = fs::canonical(real_path, link_error);
-            if (!link_error)
-                status = fs::status(target, link_error);
-        }
+        bool is_link = entry.is_link;
+        const fs::path& target = entry.target;
+        const std::error_code& link_error = entry.link_error;
+        fs::file_status status = entry.status;
 
         // What is excluded is not looked at any further, not even its name.
         bool is_folder = !link_error && fs::is_directory(status);
-        std::u16string leaf_name = utf8_to_utf16_replacing(leaf.native());
+        std::u16string leaf_name = utf8_to_utf16_replacing(path_to_utf8(leaf));
         walk.upper_components.push_back(windows_upcase(leaf_name));
         const ExcludePattern* excluded = matching_exclude(*walk.settings, walk.upper_components, is_folder);
         walk.upper_components.pop_back();
@@ -246,7 +240,7 @@ std::vector<AppFile> scan_app_folder(const fs::path& app_dir, const ScanSettings
         throw ToolError("the app folder " + shown_path(app_dir) + " does not exist or is no folder");
     Walk walk;
     walk.settings = &settings;
-    walk.root = fs::canonical(app_dir, error);
+    walk.root = real_path(app_dir, error);
     if (error)
         throw ToolError("cannot read the folder " + shown_path(app_dir) + ": " + error.message());
     walk_folder(walk, app_dir, walk.root, u"");

@@ -3,6 +3,7 @@
 #include "tools/image_list.hpp"
 #include "tools/pack.hpp"
 #include "tools/pack_options.hpp"
+#include "tools/platform.hpp"
 #include "tools/report.hpp"
 #include "tools/text.hpp"
 #include "tools/usage.hpp"
@@ -25,7 +26,7 @@ void run_list(const std::vector<std::string>& args) {
     }
     if (args.size() != 2 || args[1].empty())
         throw ToolError("usage: talvik list IMAGE.exe");
-    list_image(args[1], std::cout);
+    list_image(path_from_utf8(args[1]), std::cout);
 }
 
 // "talvik help [COMMAND]".

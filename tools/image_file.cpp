@@ -1,12 +1,12 @@
 #include "tools/image_file.hpp"
 
+#include "tools/platform.hpp"
 #include "tools/report.hpp"
 #include "tools/text.hpp"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <unistd.h>
 #include <vector>
 
@@ -14,12 +14,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Pieces in which a file is copied: by copy_file_range, or through memory where the kernel
+// Pieces in which a file is copied: by the kernel (copy_file_range), or through memory where the kernel
 // cannot copy between the two files.
 constexpr std::size_t copy_piece_size = std::size_t{1} << 20;
+constexpr std::size_t largest_write = std::size_t{1} << 30;
 
 int open_source(const fs::path& source, const char* what) {
-    int fd = open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = open_for_reading(source);
     if (fd < 0)
         throw ToolError(std::string("cannot read ") + what + " " + shown_path(source) + ": " +
                         std::strerror(errno));
@@ -27,7 +28,7 @@ int open_source(const fs::path& source, const char* what) {
 }
 
 // copy_file_range refuses some pairs of files (other file systems on old kernels, special
-// files); those are copied through memory instead.
+// files), and Windows has no such call (ENOSYS); those are copied through memory instead.
 bool kernel_cannot_copy(int error) {
     return error == EXDEV || error == ENOSYS || error == EINVAL || error == EOPNOTSUPP || error == EBADF;
 }
@@ -35,7 +36,7 @@ bool kernel_cannot_copy(int error) {
 } // namespace
 
 ImageFile::ImageFile(const fs::path& path) : path_(path) {
-    fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    fd_ = open_for_writing(path);
     if (fd_ < 0)
         fail(errno);
 }
@@ -50,13 +51,15 @@ void ImageFile::fail(int error) const {
 }
 
 void ImageFile::seek(std::uint64_t offset) {
-    if (lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0)
+    if (!seek_to(fd_, offset))
         fail(errno);
 }
 
 void ImageFile::write(const unsigned char* data, std::size_t length) {
     while (length > 0) {
-        ssize_t written = ::write(fd_, data, length);
+        // Windows' write takes an unsigned int count.
+        std::size_t piece = std::min(length, largest_write);
+        auto written = ::write(fd_, data, piece);
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)
@@ -84,9 +87,9 @@ std::uint64_t ImageFile::copy_from(const fs::path& source, const char* what, std
         while (copied <= most) {
             std::size_t wanted =
                 static_cast<std::size_t>(std::min<std::uint64_t>(copy_piece_size, most + 1 - copied));
-            ssize_t got = -1;
+            long long got = -1;
             if (by_kernel) {
-                got = copy_file_range(in, nullptr, fd_, nullptr, wanted, 0);
+                got = copy_between_files(in, fd_, wanted);
                 if (got < 0 && kernel_cannot_copy(errno) && copied == 0) {
                     by_kernel = false;
                     continue;

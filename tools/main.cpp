@@ -1,5 +1,7 @@
 #include "tools/cli.hpp"
+#include "tools/platform.hpp"
 
 int main(int argc, char** argv) {
-    return run_talvik({argv + 1, argv + argc});
+    prepare_standard_streams();
+    return run_talvik(command_arguments(argc, argv));
 }

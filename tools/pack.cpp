@@ -12,6 +12,7 @@
 #include "tools/image_writer.hpp"
 #include "tools/pe_file.hpp"
 #include "tools/pending_output.hpp"
+#include "tools/platform.hpp"
 #include "tools/progress.hpp"
 #include "tools/report.hpp"
 #include "tools/template_check.hpp"
@@ -20,7 +21,6 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <unistd.h>
 #include <zstd.h>
 
 namespace fs = std::filesystem;
@@ -45,9 +45,9 @@ std::string default_product(const PackOptions& options) {
     if (options.app_dir) {
         std::error_code error;
         fs::path folder = fs::weakly_canonical(fs::absolute(*options.app_dir), error);
-        name = (error ? *options.app_dir : folder).filename().string();
+        name = path_to_utf8((error ? *options.app_dir : folder).filename());
     } else {
-        name = options.output.stem().string();
+        name = path_to_utf8(options.output.stem());
     }
     return name.empty() ? "app" : name;
 }
@@ -88,7 +88,7 @@ std::vector<AppFile> app_folder_entries(const PackOptions& options, std::size_t 
     settings.excludes = options.excludes;
     settings.skipped_files.push_back(output.temporary_path());
     std::error_code error;
-    fs::path app_dir = fs::canonical(*options.app_dir, error);
+    fs::path app_dir = real_path(*options.app_dir, error);
     if (!error && is_inside_folder(output.path(), app_dir) && fs::is_regular_file(output.path(), error) &&
         is_talvik_image(output.path()))
         settings.skipped_files.push_back(output.path());
@@ -105,7 +105,7 @@ std::vector<AppFile> app_folder_entries(const PackOptions& options, std::size_t 
 void refuse_overwriting(const fs::path& input, const char* what, const PendingOutput& output,
                         const fs::path& shown_output) {
     std::error_code error;
-    if (fs::canonical(input, error) == output.path() && !error)
+    if (real_path(input, error) == output.path() && !error)
         throw ToolError("the output " + shown_path(shown_output) + " would overwrite an input file, " + what +
                         " " + shown_path(input));
 }
@@ -159,7 +159,7 @@ void run_pack(const PackOptions& options) {
                    image_resource_entries(icon_images(options.icons), metadata.version_texts));
     plan.subsystem = options.windowed ? subsystem_windows_gui : subsystem_windows_console;
     plan.reuse_check = options.reuse_check;
-    ProgressLine progress(!options.quiet && isatty(STDERR_FILENO));
+    ProgressLine progress(!options.quiet && stderr_is_console());
     // Everything the user can mend is checked before the long work starts.
     PackedData packed;
     ImageLayout layout;

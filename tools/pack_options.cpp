@@ -1,5 +1,6 @@
 #include "tools/pack_options.hpp"
 
+#include "tools/platform.hpp"
 #include "tools/report.hpp"
 #include "tools/text.hpp"
 
@@ -28,7 +29,7 @@ void set_once(std::optional<std::filesystem::path>& field, const std::string& op
         throw ToolError(option + " is given twice");
     if (value.empty())
         throw ToolError(option + " wants a file name");
-    field = value;
+    field = path_from_utf8(value);
 }
 
 } // namespace
@@ -81,7 +82,7 @@ PackOptions parse_pack_options(const std::vector<std::string>& args) {
         if (name == "-o" || name == "--output") {
             if (output_given)
                 throw ToolError("-o is given twice");
-            options.output = value();
+            options.output = path_from_utf8(value());
             output_given = true;
             if (options.output.empty())
                 throw ToolError("-o wants a file name");
@@ -101,7 +102,7 @@ PackOptions parse_pack_options(const std::vector<std::string>& args) {
             std::string file = value();
             if (file.empty())
                 throw ToolError("--icon wants a file name");
-            options.icons.push_back(file);
+            options.icons.push_back(path_from_utf8(file));
         } else if (name == "--exclude") {
             options.excludes.push_back(parse_exclude_pattern(value()));
         } else if (name == "--level") {
@@ -138,7 +139,7 @@ PackOptions parse_pack_options(const std::vector<std::string>& args) {
     if (positional.size() == 1) {
         if (positional[0].empty())
             throw ToolError("APP_DIR is empty");
-        options.app_dir = positional[0];
+        options.app_dir = path_from_utf8(positional[0]);
     }
     if (options.attached_data) {
         if (options.app_dir)

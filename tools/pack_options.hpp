@@ -1,6 +1,7 @@
 #pragma once
 
 #include "launcher/image_descriptor.hpp"
+#include "payload/format.hpp"
 #include "tools/exclude_pattern.hpp"
 
 #include <filesystem>
@@ -33,9 +34,6 @@ struct PackOptions {
 constexpr int default_compression_level = 19;
 constexpr int min_compression_level = 1;
 constexpr int max_compression_level = 22;
-// The launcher's decoder keeps zstd's default window limit of 2^27.
-constexpr int min_window_log = 10;
-constexpr int max_window_log = 27;
 
 // Parses the arguments after "pack". Options take their value as the next argument or
 // after "=" (--level=9); -o also straight after it (-oOUT.exe); "--" ends the options. Throws ToolError for

@@ -1,76 +1,28 @@
 #include "tools/pending_output.hpp"
 
+#include "tools/platform.hpp"
 #include "tools/report.hpp"
 #include "tools/text.hpp"
 
-#include <cerrno>
-#include <csignal>
-#include <cstdlib>
-#include <cstring>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr mode_t executable_mode = 0777;
-
-// The signal handler may only make async-signal-safe calls, so the path waits for it in a
-// fixed buffer; a path that does not fit is simply not cleaned up on an interrupt.
-constexpr std::size_t cleanup_path_capacity = 4096;
-char pending_output_path[cleanup_path_capacity];
-volatile std::sig_atomic_t pending_output_set = 0;
-constexpr int cleanup_signals[] = {SIGINT, SIGTERM, SIGHUP};
-
-void remember_pending_output(const fs::path& path) {
-    pending_output_set = 0;
-    const std::string& text = path.native();
-    if (text.size() >= cleanup_path_capacity)
-        return;
-    std::memcpy(pending_output_path, text.c_str(), text.size() + 1);
-    pending_output_set = 1;
-}
-
-void remove_on_interrupt(int signal_number) {
-    if (pending_output_set)
-        unlink(pending_output_path);
-    std::signal(signal_number, SIG_DFL);
-    std::raise(signal_number);
-}
-
-mode_t current_umask() {
-    mode_t mask = umask(0);
-    umask(mask);
-    return mask;
-}
-
-} // namespace
-
-void install_interrupt_cleanup() {
-    for (int signal_number : cleanup_signals) {
-        struct sigaction action = {};
-        action.sa_handler = remove_on_interrupt;
-        sigemptyset(&action.sa_mask);
-        for (int blocked : cleanup_signals)
-            sigaddset(&action.sa_mask, blocked);
-        sigaction(signal_number, &action, nullptr);
-    }
-}
-
-namespace {
-
-std::string file_kind(mode_t mode) {
-    if (S_ISDIR(mode))
+std::string file_kind(OutputKind kind) {
+    switch (kind) {
+    case OutputKind::folder:
         return "a folder";
-    if (S_ISFIFO(mode))
+    case OutputKind::pipe:
         return "a named pipe (FIFO)";
-    if (S_ISSOCK(mode))
+    case OutputKind::socket:
         return "a socket";
-    if (S_ISCHR(mode) || S_ISBLK(mode))
+    case OutputKind::device:
         return "a device";
-    return "no regular file";
+    default:
+        return "no regular file";
+    }
 }
 
 // Renaming the image over a device, FIFO or socket would replace it (as root, a device
@@ -81,33 +33,32 @@ fs::path resolve_output(const fs::path& output) {
     std::string shown = shown_path(output);
     if (output.filename().empty())
         throw ToolError("the output " + shown + " names a folder, not a file");
-    struct stat info;
-    if (lstat(output.c_str(), &info) != 0) {
-        if (errno != ENOENT)
-            throw ToolError("cannot look at the output " + shown + ": " + std::strerror(errno));
+    std::error_code error;
+    OutputKind kind = output_kind(output, error);
+    if (error)
+        throw ToolError("cannot look at the output " + shown + ": " + error.message());
+    if (kind == OutputKind::missing) {
         fs::path folder = output.parent_path().empty() ? fs::path(".") : output.parent_path();
-        std::error_code error;
-        fs::path real_folder = fs::canonical(folder, error);
+        fs::path real_folder = real_path(folder, error);
         if (error || !fs::is_directory(real_folder, error))
             throw ToolError("the output folder " + shown_path(folder) + " does not exist");
         return real_folder / output.filename();
     }
-    if (S_ISLNK(info.st_mode)) {
-        std::error_code error;
-        fs::path target = fs::canonical(output, error);
+    if (kind == OutputKind::link) {
+        fs::path target = real_path(output, error);
         if (error)
             throw ToolError("the output " + shown + " is a symbolic link that leads nowhere");
-        if (stat(target.c_str(), &info) != 0)
-            throw ToolError("cannot look at the output " + shown + ": " + std::strerror(errno));
-        if (!S_ISREG(info.st_mode))
-            throw ToolError("the output " + shown + " is a symbolic link to " + file_kind(info.st_mode) +
+        kind = output_kind(target, error);
+        if (error)
+            throw ToolError("cannot look at the output " + shown + ": " + error.message());
+        if (kind != OutputKind::regular_file)
+            throw ToolError("the output " + shown + " is a symbolic link to " + file_kind(kind) +
                             ", not a regular file");
         return target;
     }
-    if (!S_ISREG(info.st_mode))
-        throw ToolError("the output " + shown + " is " + file_kind(info.st_mode) + ", not a regular file");
-    std::error_code error;
-    fs::path real_output = fs::canonical(output, error);
+    if (kind != OutputKind::regular_file)
+        throw ToolError("the output " + shown + " is " + file_kind(kind) + ", not a regular file");
+    fs::path real_output = real_path(output, error);
     if (error)
         throw ToolError("cannot look at the output " + shown + ": " + error.message());
     return real_output;
@@ -117,20 +68,18 @@ fs::path resolve_output(const fs::path& output) {
 
 PendingOutput::PendingOutput(const fs::path& output) : output_(resolve_output(output)) {
     fs::path folder = output_.parent_path();
-    std::string leaf = output_.filename().string();
-    leaf.insert(leaf.begin(), '.');
-    leaf += ".talvik-XXXXXX";
-    std::string pattern = (folder / leaf).string();
-    int fd = mkstemp(pattern.data());
-    if (fd < 0)
-        throw ToolError("cannot write in " + shown_path(folder) + ": " + std::strerror(errno));
-    close(fd);
-    temporary_ = pattern;
-    remember_pending_output(temporary_);
+    std::error_code error;
+    std::string stem = path_to_utf8(output_.filename());
+    stem.insert(stem.begin(), '.');
+    stem += ".talvik-";
+    temporary_ = create_unique_file(folder, stem, error);
+    if (error)
+        throw ToolError("cannot write in " + shown_path(folder) + ": " + error.message());
+    remove_on_interrupt(temporary_);
 }
 
 PendingOutput::~PendingOutput() {
-    pending_output_set = 0;
+    keep_on_interrupt();
     if (!committed_) {
         std::error_code ignored;
         fs::remove(temporary_, ignored);
@@ -139,13 +88,14 @@ PendingOutput::~PendingOutput() {
 
 void PendingOutput::commit() {
     // Something else may have taken the name while the image was made.
-    struct stat info;
-    if (lstat(output_.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode))
-        throw ToolError("the output " + shown_path(output_) + " became " + file_kind(info.st_mode) +
+    std::error_code error;
+    OutputKind kind = output_kind(output_, error);
+    if (!error && kind != OutputKind::missing && kind != OutputKind::regular_file && kind != OutputKind::link)
+        throw ToolError("the output " + shown_path(output_) + " became " + file_kind(kind) +
                         " while the image was made; nothing written");
-    if (chmod(temporary_.c_str(), executable_mode & ~current_umask()) != 0 ||
-        std::rename(temporary_.c_str(), output_.c_str()) != 0)
-        throw ToolError("cannot write " + shown_path(output_) + ": " + std::strerror(errno));
-    pending_output_set = 0;
+    replace_file(temporary_, output_, error);
+    if (error)
+        throw ToolError("cannot write " + shown_path(output_) + ": " + error.message());
+    keep_on_interrupt();
     committed_ = true;
 }

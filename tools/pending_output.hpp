@@ -2,15 +2,12 @@
 
 #include <filesystem>
 
-// On SIGINT, SIGTERM or SIGHUP, removes the live PendingOutput before the process ends by
-// that signal, so an interrupted run leaves nothing behind either.
-void install_interrupt_cleanup();
-
 // The output file while it is being written: a fresh temporary name in the output's own
 // folder, so that commit() can rename it into place in one step. Until then, the
 // destructor removes it: a failed run leaves no output behind. The output must be a
 // regular file or a new name; a symbolic link is followed to the regular file it leads
-// to. Throws ToolError, before anything is written, for anything else.
+// to. Throws ToolError, before anything is written, for anything else. After
+// install_interrupt_cleanup (platform.hpp), an interrupted run leaves nothing behind either.
 class PendingOutput {
   public:
     explicit PendingOutput(const std::filesystem::path& output);

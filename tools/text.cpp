@@ -1,5 +1,6 @@
 #include "tools/text.hpp"
 
+#include "tools/platform.hpp"
 #include "tools/report.hpp"
 
 #include <cstdio>
@@ -169,5 +170,5 @@ std::string shown_name(std::u16string_view name) {
 }
 
 std::string shown_path(const std::filesystem::path& path) {
-    return shown_text(path.native());
+    return shown_text(path_to_utf8(path));
 }

@@ -20,10 +20,11 @@ Exit status: 0 on success, 1 on any error (one line "talvik: error: ..." on stde
 const char* const list_usage = R"(usage: talvik list IMAGE.exe
 
 Prints the path template, company, product and version of an image made by talvik pack,
-its subsystem (console, or windowed for an image packed with --windowed), the size and
-identity of its attached data, its reuse check (crc or metadata), then one line per entry: size in bytes, stored CRC-32 (marked "!"
-when the body does not match it) and the name, in stream order; then the entry count
-and their total size. Control characters in names show as \n, \xNN or \uNNNN.
+its subsystem (console, or windowed for an image packed with --windowed), the size of
+its attached data and its identity (a hash of it: equal for equal attached data), its
+reuse check (crc or metadata), then one line per entry: size in bytes, stored CRC-32
+(marked "!" when the body does not match it) and the name, in stream order; then the
+entry count and their total size. Control characters in names show as \n, \xNN or \uNNNN.
 
 Exit status: 0 when every entry matches its checksum; 1 for an unreadable or malformed
 image, or after listing entries that do not match (one line "talvik: error: ..." on

@@ -7,9 +7,12 @@
 #include <atomic>
 #include <string>
 
+#include "child/console_events.hpp"
+#include "child/grace_period.hpp"
 #include "child/launch.hpp"
 #include "handle_audit.hpp"
 #include "probe_support.hpp"
+#include "tests/support/grace_period_seam.hpp"
 
 namespace {
 
@@ -21,8 +24,8 @@ HANDLE duplicate(HANDLE handle) {
 
 // Shortens the grace period while it lives.
 struct ScopedGracePeriod {
-    explicit ScopedGracePeriod(DWORD ms) { console_event_grace_ms = ms; }
-    ~ScopedGracePeriod() { console_event_grace_ms = child_grace_period_ms; }
+    explicit ScopedGracePeriod(DWORD ms) { grace_period_in_tests_ms = ms; }
+    ~ScopedGracePeriod() { grace_period_in_tests_ms = child_grace_period_ms; }
 };
 
 const DWORD acted_on_events[] = {CTRL_C_EVENT, CTRL_BREAK_EVENT, CTRL_CLOSE_EVENT, CTRL_LOGOFF_EVENT,
@@ -100,7 +103,7 @@ TEST(ConsoleEvents, ChildOutlivingTheGracePeriodIsTerminatedWithZero) {
 
 // The one case with the real 5,000 ms: the child is still running when it ends.
 TEST(ConsoleEvents, RealGracePeriodIsFiveSeconds) {
-    ASSERT_EQ(console_event_grace_ms, 5000u);
+    ASSERT_EQ(console_event_grace_ms(), 5000u);
     HANDLE child = start_probe(L"--quiet --sleep 60000 --exit 7");
     ASSERT_NE(child, nullptr);
     child_process_handle = duplicate(child);

@@ -20,7 +20,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "child/console_events.hpp"
+#include "child/grace_period.hpp"
 #include "child/launch.hpp"
+#include "tests/support/grace_period_seam.hpp"
 
 namespace {
 
@@ -46,7 +49,7 @@ int main() {
         fprintf(stderr, "usage: launch_host.exe RESULT_FILE APPLICATION [ARGUMENTS...]\n");
         return 101;
     }
-    console_event_grace_ms = variable_number(L"LAUNCH_HOST_GRACE_MS", child_grace_period_ms);
+    grace_period_in_tests_ms = variable_number(L"LAUNCH_HOST_GRACE_MS", child_grace_period_ms);
     DWORD expected_events = variable_number(L"LAUNCH_HOST_EVENTS", 0);
     SetConsoleCtrlHandler(record_event, TRUE);
     SetConsoleCtrlHandler(on_console_event, TRUE);

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "child/console_events.hpp"
 #include "child/launch.hpp"
 #include "probe_support.hpp"
 

@@ -13,7 +13,6 @@
 #include "diag/report.hpp"
 #include "diag/stop.hpp"
 #include "diag/windowed_image.hpp"
-#include "launcher/process_state.hpp"
 #include "tests/support/recorded_message_box.hpp"
 #include "tests/support/whole_file.hpp"
 
@@ -181,12 +180,8 @@ TEST_F(ReportTest, CodesFromTheTopBitUpPrintAsNegativeNumbers) {
 
 TEST_F(ReportTest, OpenFailureQuotesTheEntryPath) {
     Captured captured;
-    EXPECT_REPORT(
-        {
-            lstrcpyW(entry_path, L"C:\\cache\\Orrin-Deck\\data\\level 1.bin");
-            report_open_failure();
-        },
-        reported_failure_status, captured);
+    EXPECT_REPORT(report_open_failure(L"C:\\cache\\Orrin-Deck\\data\\level 1.bin"), reported_failure_status,
+                  captured);
     EXPECT_EQ(captured.out, "");
     EXPECT_EQ(captured.err,
               "Error, failed to open 'C:\\cache\\Orrin-Deck\\data\\level 1.bin' for writing.\r\n");
@@ -228,11 +223,7 @@ const Failure every_failure[] = {
      },
      reported_failure_status},
     {"launch", [] { report_launch_failure(ERROR_FILE_NOT_FOUND); }, reported_failure_status},
-    {"open",
-     [] {
-         lstrcpyW(entry_path, L"C:\\cache\\Orrin-Deck\\data\\level 1.bin");
-         report_open_failure();
-     },
+    {"open", [] { report_open_failure(L"C:\\cache\\Orrin-Deck\\data\\level 1.bin"); },
      reported_failure_status},
     {"expand", [] { report_expand_failure(L"{CACHE_DIR}\\{FOO}\\x"); }, abnormal_stop_status},
 };

@@ -7,9 +7,10 @@
 
 #include <gtest/gtest.h>
 
-#include "launcher/process_state.hpp"
+#include "child/command_line.hpp"
 #include "paths/full_path.hpp"
 #include "paths/launcher_path.hpp"
+#include "paths/path_text.hpp"
 #include "paths/shell_folder.hpp"
 #include "tests/paths/test_support.hpp"
 
@@ -135,6 +136,54 @@ TEST(LauncherPath, OverlongPathArrivesCut) {
     std::wstring overlong = exact + L"\\Tool.exe";
     FakeModulePath fake(overlong.c_str());
     EXPECT_EQ(std::wstring(get_launcher_path()), overlong.substr(0, launcher_path_capacity - 1));
+    EXPECT_TRUE(launcher_path_was_cut());
+}
+
+// The template keeps a cut path; the child's argument 0 must be the launcher's real path.
+TEST(LauncherPathDeathTest, CutPathIsNoArgumentZero) {
+    std::wstring exact = L"C:\\" + std::wstring(launcher_path_capacity - 4, L'p');
+    forget_launcher_path();
+    {
+        FakeModulePath fake(exact.c_str());
+        EXPECT_LE(std::wstring(build_child_command_line()).find(exact), 1u) << "argument 0, quoted or not";
+        EXPECT_FALSE(launcher_path_was_cut());
+    }
+    forget_launcher_path();
+    std::wstring overlong = exact + L"\\Tool.exe";
+    FakeModulePath fake(overlong.c_str());
+    EXPECT_EXIT(build_child_command_line(), testing::ExitedWithCode(limit_stop_status), "");
+}
+
+// Scans over fixed buffers: what they look at stops at the bound, terminator or not.
+TEST(PathText, BoundedLengthStopsAtTerminatorOrCapacity) {
+    const wchar_t unterminated[4] = {L'a', L'b', L'c', L'd'};
+    EXPECT_EQ(bounded_length(unterminated, 4), 4u);
+    EXPECT_EQ(bounded_length(unterminated, 2), 2u);
+    EXPECT_EQ(bounded_length(L"ab", 10), 2u);
+    EXPECT_EQ(bounded_length(L"ab", 3), 2u);
+    EXPECT_EQ(bounded_length(L"", 1), 0u);
+    EXPECT_EQ(bounded_length(L"ab", 0), 0u);
+}
+
+TEST(PathText, LastBackslashLooksOnlyAtTheGivenLength) {
+    struct Case {
+        const wchar_t* text;
+        size_t length;
+        size_t expected;
+    };
+    const Case cases[] = {
+        {L"C:\\Apps\\Tool.exe", 16, 7},
+        {L"C:\\Apps\\Tool.exe", 7, 2},
+        {L"C:\\Apps\\Tool.exe", 3, 2},
+        {L"C:\\Apps\\Tool.exe", 2, 2},
+        {L"\\name", 5, 0},
+        {L"name", 4, 4},
+        {L"dir\\", 4, 3},
+        {L"", 0, 0},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(last_backslash(c.text, c.length), c.expected) << c.text << " " << c.length;
+    }
 }
 
 std::wstring system_folder(int folder) {

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "paths/template_expansion.hpp"
+#include "paths/random_value.hpp"
 
 namespace {
 

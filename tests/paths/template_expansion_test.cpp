@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "launcher/build_constants.hpp"
-#include "launcher/process_state.hpp"
+#include "paths/path_capacity.hpp"
 #include "paths/shell_folder.hpp"
 #include "paths/template_expansion.hpp"
 #include "tests/paths/test_support.hpp"

@@ -28,14 +28,14 @@ DWORD fake_module_file_name(wchar_t* buffer, DWORD capacity) {
 
 int FakeModulePath::calls = 0;
 
-FakeModulePath::FakeModulePath(const wchar_t* path) : saved_(module_file_name_call) {
+FakeModulePath::FakeModulePath(const wchar_t* path) : saved_(module_file_name_stand_in) {
     fake_path = path;
     calls = 0;
-    module_file_name_call = fake_module_file_name;
+    module_file_name_stand_in = fake_module_file_name;
 }
 
 FakeModulePath::~FakeModulePath() {
-    module_file_name_call = saved_;
+    module_file_name_stand_in = saved_;
 }
 
 bool system_variable(const wchar_t* name, std::wstring& value) {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "paths/system_seams.hpp"
+#include "tests/support/module_file_name_seam.hpp"
 
 // Status of the limit stop and of the abnormal stop after an expansion message.
 constexpr int limit_stop_status = 3;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/process_state.hpp"
+#include "paths/path_capacity.hpp"
 #include "paths/template_expansion.hpp"
 #include "payload/directory_cache.hpp"
 #include "payload/extract.hpp"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "diag/report.hpp"
-#include "launcher/process_state.hpp"
+#include "paths/full_path.hpp"
 #include "payload/extract.hpp"
 #include "payload/format.hpp"
 #include "payload/reader.hpp"

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "launcher/process_state.hpp"
+#include "paths/full_path.hpp"
 #include "payload/directory_cache.hpp"
 #include "payload/extract.hpp"
 #include "payload/extraction_lock.hpp"

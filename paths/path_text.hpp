@@ -1,0 +1,13 @@
+#pragma once
+
+#include <stddef.h>
+
+// Scans over UTF-16 text in fixed buffers, where a terminator may be missing.
+
+// Units before the terminator, looking at no more than capacity of them; capacity when none
+// of those is the terminator.
+size_t bounded_length(const wchar_t* text, size_t capacity);
+
+// Where the last backslash stands among the first length units of text; length when none
+// of them is one.
+size_t last_backslash(const wchar_t* text, size_t length);
