@@ -2,6 +2,7 @@
 # make bench: builds the benchmark programs, keeps one Wine server running for all runs (so
 # its start-up is never measured), and hands over to bench.py.
 #   bash bench/run.sh BUILD_DIR [bench.py options: --runs N, --pack-runs N, --decoder-options]
+#   bash bench/run.sh BUILD_DIR --reuse-check [--runs N]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-build}" && pwd)
@@ -22,4 +23,11 @@ cmake --build "$build/win" -j "$jobs" --target talvik-windows
 # It must not hold this script's output open.
 "$wineserver" -p >/dev/null 2>&1 </dev/null || [ $? -eq 2 ]
 trap '"$wineserver" -k || true' EXIT
-python3 "$here/bench.py" --build "$build" "$@"
+# --reuse-check alone runs only the figures of the metadata reuse check.
+if [ "${1:-}" = "--reuse-check" ]; then
+  shift
+  python3 "$here/reuse_check.py" --build "$build" "$@"
+else
+  python3 "$here/bench.py" --build "$build" "$@"
+  python3 "$here/reuse_check.py" --build "$build"
+fi

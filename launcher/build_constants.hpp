@@ -11,3 +11,7 @@ const wchar_t* talvik_product_name();
 const wchar_t* talvik_version_string();
 const unsigned char* talvik_attached_data();
 uint64_t talvik_attached_data_length();
+// A hash of the attached data, 0 when the image carries none.
+uint64_t talvik_attached_data_identity();
+// reuse_check_crc or reuse_check_metadata (launcher/image_descriptor.hpp).
+uint32_t talvik_reuse_check();

@@ -54,3 +54,22 @@ const unsigned char* talvik_attached_data() {
 uint64_t talvik_attached_data_length() {
     return descriptor().attached_data_length;
 }
+
+uint64_t talvik_attached_data_identity() {
+    const ImageDescriptor& filled_in = descriptor();
+    if (filled_in.descriptor_size < offsetof(ImageDescriptor, attached_data_identity) + sizeof(uint64_t)) {
+        return 0;
+    }
+    return filled_in.attached_data_identity;
+}
+
+// An image written before the field, or by a writer that left it out, checks by CRC-32; so
+// does a value this launcher does not know.
+uint32_t talvik_reuse_check() {
+    const ImageDescriptor& filled_in = descriptor();
+    if (filled_in.descriptor_size < offsetof(ImageDescriptor, reuse_check) + sizeof(uint32_t) ||
+        filled_in.reuse_check != reuse_check_metadata) {
+        return reuse_check_crc;
+    }
+    return reuse_check_metadata;
+}

@@ -25,17 +25,25 @@ struct alignas(image_descriptor_alignment) ImageDescriptor {
     uint64_t attached_data_length;
     // A hash of the attached data, computed by talvik pack: equal for equal attached data.
     uint64_t attached_data_identity;
+    // How a start decides that the unpacked tree is intact: one of the reuse_check_ values.
+    uint32_t reuse_check;
 };
+
+// Every file's CRC-32, at every start; also what an image without the field means.
+constexpr uint32_t reuse_check_crc = 0;
+// A stamp of sizes and last-write times, written after a complete start, stands for the
+// checksums while the tree still matches it.
+constexpr uint32_t reuse_check_metadata = 1;
 
 // The descriptor as the first images carried it, without the identity; readers accept it.
 constexpr size_t image_descriptor_first_size = 48;
 
 // The bytes that this version's writer fills in; the rest, up to the alignment, stays zero
 // and is room for fields to come.
-constexpr size_t image_descriptor_filled_size =
-    offsetof(ImageDescriptor, attached_data_identity) + sizeof(uint64_t);
+constexpr size_t image_descriptor_filled_size = offsetof(ImageDescriptor, reuse_check) + sizeof(uint32_t);
 
 static_assert(sizeof(ImageDescriptor) == 64, "the descriptor ends in padding only to its alignment");
 static_assert(offsetof(ImageDescriptor, attached_data_length) % 8 == 0, "64-bit fields are aligned");
 static_assert(offsetof(ImageDescriptor, attached_data_identity) == image_descriptor_first_size,
               "the identity is the first field added");
+static_assert(offsetof(ImageDescriptor, reuse_check) == 56, "the reuse check follows the identity");

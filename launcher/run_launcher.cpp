@@ -19,6 +19,7 @@
 #include "payload/extract.hpp"
 #include "payload/format.hpp"
 #include "payload/reader.hpp"
+#include "payload/stamp_check.hpp"
 
 namespace {
 
@@ -72,18 +73,22 @@ uint32_t run_launcher(int argument_count, wchar_t** arguments, wchar_t* environm
         report_error_and_exit(message_handler_registration_failed);
     }
 
-    // Opening the attached data.
-    const unsigned char* attached_data = talvik_attached_data();
-    uint64_t attached_data_length = talvik_attached_data_length();
-    if (!attached_data_has_header(attached_data, attached_data_length)) {
-        report_header_missing();
-    }
-    open_payload_reader(attached_data + attached_data_header_size,
-                        attached_data_length - attached_data_header_size);
+    // A tree that still matches the stamp of the last complete start needs neither the
+    // attached data nor the extraction.
+    if (!tree_matches_stamp()) {
+        // Opening the attached data.
+        const unsigned char* attached_data = talvik_attached_data();
+        uint64_t attached_data_length = talvik_attached_data_length();
+        if (!attached_data_has_header(attached_data, attached_data_length)) {
+            report_header_missing();
+        }
+        open_payload_reader(attached_data + attached_data_header_size,
+                            attached_data_length - attached_data_header_size);
 
-    // Extraction.
-    extract_payload();
-    close_payload_reader();
+        // Extraction.
+        extract_payload();
+        close_payload_reader();
+    }
 
     // Hand-over. A platform that could not split the command line leaves no argument 0.
     publish_launcher_directory();

@@ -15,6 +15,7 @@
 #include "payload/extraction_lock.hpp"
 #include "payload/format.hpp"
 #include "payload/reader.hpp"
+#include "payload/tree_stamp.hpp"
 
 wchar_t entry_name[entry_name_capacity];
 wchar_t entry_path[path_capacity];
@@ -88,9 +89,21 @@ uint32_t checksum_mapping(HANDLE mapping, uint64_t length) {
 
 // The reuse test: the CRC-32 of the file on disk (0 taken as 1), or 0 when there is no usable
 // file. An empty file cannot be mapped and so always gives 0.
+//
+// A launcher that records a stamp keeps writers out while it checks, so that the size and
+// time it notes from the handle belong to the bytes it checksummed. A file that a writer
+// holds is checked beside it as before, and left out of any stamp.
 uint32_t disk_checksum(const wchar_t* path) {
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    bool noting = tree_stamp_recording();
+    HANDLE file = CreateFileW(path, GENERIC_READ, noting ? FILE_SHARE_READ | FILE_SHARE_DELETE : share_all,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE && noting && GetLastError() == ERROR_SHARING_VIOLATION) {
+        noting = false;
+        note_unvouched_file();
+        file = CreateFileW(path, GENERIC_READ, share_all, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    }
     if (file == INVALID_HANDLE_VALUE) {
         return 0;
     }
@@ -104,6 +117,9 @@ uint32_t disk_checksum(const wchar_t* path) {
             CloseHandle(mapping);
         }
     }
+    if (noting && checksum != 0) {
+        note_checked_file(file);
+    }
     CloseHandle(file);
     return checksum;
 }
@@ -113,11 +129,16 @@ uint32_t disk_checksum(const wchar_t* path) {
 // which also answers while another process holds the file open without sharing. Every other
 // entry is decided by the checksum alone.
 bool entry_intact(uint64_t size, uint32_t stored_checksum) {
+    forget_checked_file();
     if (size == 0) {
         WIN32_FILE_ATTRIBUTE_DATA data;
-        return GetFileAttributesExW(entry_path, GetFileExInfoStandard, &data) &&
-               (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && data.nFileSizeHigh == 0 &&
-               data.nFileSizeLow == 0;
+        bool intact = GetFileAttributesExW(entry_path, GetFileExInfoStandard, &data) &&
+                      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && data.nFileSizeHigh == 0 &&
+                      data.nFileSizeLow == 0;
+        if (intact) {
+            note_checked_attributes(data);
+        }
+        return intact;
     }
     return disk_checksum(entry_path) == stored_checksum;
 }
@@ -144,6 +165,7 @@ bool parent_made_now(wchar_t* path) {
 // Truncates and rewrites the file in place. Its handle shares only writing, so no reader
 // (another launcher's reuse test, a running child) sees it half written.
 HANDLE create_output_file(const wchar_t* path) {
+    clear_tree_stamp_before_write();
     ensure_parent_directories(path);
     DWORD pause = sharing_retry_first_pause_ms;
     DWORD paused = 0;
@@ -210,6 +232,7 @@ void copy_body(HANDLE file, uint64_t size) {
 } // namespace
 
 void extract_payload() {
+    begin_tree_stamp();
     while (read_entry_name()) {
         build_entry_path();
         if (child_executable_path[0] == 0) {
@@ -236,6 +259,9 @@ void extract_payload() {
         copy_body(file, size);
         if (file != INVALID_HANDLE_VALUE) {
             CloseHandle(file);
+            record_written_entry();
+        } else {
+            record_verified_entry();
         }
         // A writer keeps the lock from file to file, and so its directories made now, until
         // another launcher asks for it: followers wait only for the file being written, a
@@ -246,5 +272,6 @@ void extract_payload() {
             forget_directories_made_now();
         }
     }
+    finish_tree_stamp();
     close_extraction_lock();
 }

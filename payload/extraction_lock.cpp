@@ -136,6 +136,7 @@ LockTaken take_extraction_lock(const wchar_t* directory) {
         return LockTaken::unlocked;
     }
     extraction_lock.held = true;
+    ++extraction_lock.holds;
     return taken;
 }
 

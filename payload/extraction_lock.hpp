@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <stddef.h>
+#include <stdint.h>
 
 // One writer at a time in a target directory: a named mutex that every launcher of the
 // user shares for that directory, and beside it a named event through which a launcher
@@ -28,6 +29,8 @@ struct ExtractionLock {
     // The mutex could not be created, opened or waited for: the run went on unlocked.
     bool given_up;
     bool held;
+    // Counts the times the lock was taken, so that a step can tell one hold from the next.
+    uint32_t holds;
 };
 extern ExtractionLock extraction_lock;
 extern wchar_t extraction_lock_name[extraction_lock_name_capacity];

@@ -1,5 +1,7 @@
 #include "tools/app_folder.hpp"
 
+#include "payload/stamp_name.hpp"
+
 #include "tools/platform.hpp"
 #include "tools/report.hpp"
 #include "tools/text.hpp"
@@ -32,6 +34,18 @@ std::u16string ascii_lower(std::u16string_view text) {
         if (unit >= u'A' && unit <= u'Z')
             unit = unit + (u'a' - u'A');
     return lower;
+}
+
+// Compared as Windows compares names, since the launcher's stamp shares the folder.
+bool is_stamp_name(const std::u16string& leaf_name) {
+    std::u16string upper = windows_upcase(leaf_name);
+    for (std::size_t at = 0; tree_stamp_name[at] != 0; ++at) {
+        char letter = tree_stamp_name[at];
+        char16_t wanted = letter >= 'a' && letter <= 'z' ? char16_t(letter - ('a' - 'A')) : char16_t(letter);
+        if (at >= upper.size() || upper[at] != wanted)
+            return false;
+    }
+    return true;
 }
 
 bool is_top_level_exe(const std::u16string& name) {
@@ -105,6 +119,10 @@ void walk_folder(Walk& walk, const fs::path& folder, const fs::path& real_folder
         if (!link_error && std::find(skipped.begin(), skipped.end(), target) != skipped.end())
             continue;
 
+        if (prefix.empty() && is_stamp_name(leaf_name))
+            throw ToolError(shown_path(path) + " has a name that launchers keep for their stamp of the " +
+                            "unpacked tree (" + tree_stamp_name +
+                            "...); rename it or leave it out with --exclude");
         std::u16string name = append_component(prefix, leaf, path);
         if (is_link) {
             if (link_error)

@@ -26,7 +26,7 @@ ConstantsBlock write_constants_block(const BuildTexts& texts) {
 
 DescriptorFields descriptor_fields(const ConstantsBlock& constants, std::uint32_t constants_rva,
                                    std::uint32_t attached_data_rva, std::uint64_t attached_data_length,
-                                   std::uint64_t attached_data_identity) {
+                                   std::uint64_t attached_data_identity, std::uint32_t reuse_check) {
     DescriptorFields fields;
     fields.descriptor_size = image_descriptor_filled_size;
     fields.path_template = constants_rva + constants.path_template;
@@ -36,6 +36,7 @@ DescriptorFields descriptor_fields(const ConstantsBlock& constants, std::uint32_
     fields.attached_data = attached_data_rva;
     fields.attached_data_length = attached_data_length;
     fields.attached_data_identity = attached_data_identity;
+    fields.reuse_check = reuse_check;
     return fields;
 }
 
@@ -70,6 +71,8 @@ DescriptorFields read_descriptor(std::span<const unsigned char> image, std::size
     fields.attached_data_length = get_u64(base + offsetof(ImageDescriptor, attached_data_length));
     if (fields.descriptor_size >= offsetof(ImageDescriptor, attached_data_identity) + sizeof(std::uint64_t))
         fields.attached_data_identity = get_u64(base + offsetof(ImageDescriptor, attached_data_identity));
+    if (fields.descriptor_size >= offsetof(ImageDescriptor, reuse_check) + sizeof(std::uint32_t))
+        fields.reuse_check = get_u32(base + offsetof(ImageDescriptor, reuse_check));
     return fields;
 }
 
@@ -83,4 +86,5 @@ void write_descriptor(std::span<unsigned char> image, std::size_t offset, const 
     patch_u64(image, offset + offsetof(ImageDescriptor, attached_data_length), fields.attached_data_length);
     patch_u64(image, offset + offsetof(ImageDescriptor, attached_data_identity),
               fields.attached_data_identity);
+    patch_u32(image, offset + offsetof(ImageDescriptor, reuse_check), fields.reuse_check);
 }

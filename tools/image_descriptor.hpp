@@ -37,14 +37,15 @@ struct DescriptorFields {
     std::uint32_t version_string = 0;
     std::uint32_t attached_data = 0;
     std::uint64_t attached_data_length = 0;
-    std::uint64_t attached_data_identity = 0; // 0 in images whose descriptor predates it
+    std::uint64_t attached_data_identity = 0;    // 0 in images whose descriptor predates it
+    std::uint32_t reuse_check = reuse_check_crc; // crc in images whose descriptor predates it
 };
 
 // The fields a writer puts in for a constants block at constants_rva and attached data at
 // attached_data_rva.
 DescriptorFields descriptor_fields(const ConstantsBlock& constants, std::uint32_t constants_rva,
                                    std::uint32_t attached_data_rva, std::uint64_t attached_data_length,
-                                   std::uint64_t attached_data_identity);
+                                   std::uint64_t attached_data_identity, std::uint32_t reuse_check);
 
 // File offsets of every marker in the image's .rdata sections, at the descriptor's alignment.
 std::vector<std::size_t> find_image_descriptors(std::span<const unsigned char> image, const PeImage& pe);

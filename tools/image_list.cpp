@@ -116,6 +116,14 @@ void check_trailer(const std::vector<unsigned char>& block, std::size_t frame_si
 }
 
 // What a launcher image's Subsystem field makes it; talvik writes only the first two.
+std::string reuse_check_name(std::uint32_t reuse_check) {
+    if (reuse_check == reuse_check_crc)
+        return "crc";
+    if (reuse_check == reuse_check_metadata)
+        return "metadata";
+    return "other (" + std::to_string(reuse_check) + ", taken as crc)";
+}
+
 std::string subsystem_name(std::uint16_t subsystem) {
     if (subsystem == subsystem_windows_console)
         return "console";
@@ -148,6 +156,7 @@ ImageConstants read_image_constants(std::span<const unsigned char> image) {
     bytes = bytes.first(static_cast<std::size_t>(fields.attached_data_length));
     constants.attached_data.assign(bytes.begin(), bytes.end());
     constants.attached_data_identity = fields.attached_data_identity;
+    constants.reuse_check = fields.reuse_check;
     return constants;
 }
 
@@ -207,7 +216,8 @@ void list_image(const std::filesystem::path& image_file, std::ostream& out) {
         << "attached  " << constants.attached_data.size() << " bytes, identity "
         << (constants.attached_data_identity == 0 ? std::string("none")
                                                   : identity_text(constants.attached_data_identity))
-        << "\n";
+        << "\n"
+        << "reuse     " << reuse_check_name(constants.reuse_check) << "\n";
     std::uint64_t total = 0;
     std::size_t mismatches = 0;
     char line[64];

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "launcher/image_descriptor.hpp"
+
 #include <cstdint>
 #include <filesystem>
 #include <ostream>
@@ -15,6 +17,7 @@ struct ImageConstants {
     std::u16string version_string;
     std::vector<unsigned char> attached_data;
     std::uint64_t attached_data_identity = 0; // 0: the image predates identities
+    std::uint32_t reuse_check = reuse_check_crc;
 };
 
 // Throws ToolError when the bytes are no PE image or hold no filled-in descriptor whose

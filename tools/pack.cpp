@@ -174,6 +174,7 @@ void run_pack(const PackOptions& options) {
         },
         image_resource_entries(icon_images(options.icons), metadata.version_texts));
     plan.subsystem = options.windowed ? subsystem_windows_gui : subsystem_windows_console;
+    plan.reuse_check = options.reuse_check;
     ProgressLine progress(!options.quiet && stderr_is_console());
     // Everything the user can mend is checked before the long work starts.
     PackedData packed;

@@ -37,6 +37,7 @@ void set_once(std::optional<std::filesystem::path>& field, const std::string& op
 PackOptions parse_pack_options(const std::vector<std::string>& args) {
     PackOptions options;
     bool output_given = false;
+    bool reuse_check_given = false;
     bool options_ended = false;
     std::vector<std::string> positional;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -116,6 +117,17 @@ PackOptions parse_pack_options(const std::vector<std::string>& args) {
             if (options.threads)
                 throw ToolError("--threads is given twice");
             options.threads = parse_number(name, value(), 1, max_threads);
+        } else if (name == "--reuse-check") {
+            if (reuse_check_given)
+                throw ToolError("--reuse-check is given twice");
+            reuse_check_given = true;
+            std::string mode = value();
+            if (mode == "crc")
+                options.reuse_check = reuse_check_crc;
+            else if (mode == "metadata")
+                options.reuse_check = reuse_check_metadata;
+            else
+                throw ToolError("--reuse-check wants crc or metadata, not \"" + shown_text(mode) + "\"");
         } else if (name == "--attached-data") {
             set_once(options.attached_data, name, value());
         } else {

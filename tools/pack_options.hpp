@@ -1,5 +1,6 @@
 #pragma once
 
+#include "launcher/image_descriptor.hpp"
 #include "payload/format.hpp"
 #include "tools/exclude_pattern.hpp"
 
@@ -28,6 +29,7 @@ struct PackOptions {
     std::optional<std::filesystem::path> attached_data;
     bool quiet = false;
     bool windowed = false;
+    std::uint32_t reuse_check = reuse_check_crc;
 };
 
 constexpr int default_compression_level = 19;

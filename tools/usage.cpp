@@ -21,10 +21,10 @@ const char* const list_usage = R"(usage: talvik list IMAGE.exe
 
 Prints the path template, company, product and version of an image made by talvik pack,
 its subsystem (console, or windowed for an image packed with --windowed), the size of
-its attached data and its identity (a hash of it: equal for equal attached data), then
-one line per entry: size in bytes, stored CRC-32 (marked "!"
-when the body does not match it) and the name, in stream order; then the entry count
-and their total size. Control characters in names show as \n, \xNN or \uNNNN.
+its attached data and its identity (a hash of it: equal for equal attached data), its
+reuse check (crc or metadata), then one line per entry: size in bytes, stored CRC-32
+(marked "!" when the body does not match it) and the name, in stream order; then the
+entry count and their total size. Control characters in names show as \n, \xNN or \uNNNN.
 
 Exit status: 0 when every entry matches its checksum; 1 for an unreadable or malformed
 image, or after listing entries that do not match (one line "talvik: error: ..." on
@@ -75,6 +75,10 @@ starts the first entry, the application's executable.
                          The data is cut into compression jobs of 16 MiB whatever
                          their number, so the image is the same byte for byte
   --attached-data FILE   build around a ready attached-data block instead of APP_DIR
+  --reuse-check MODE      how a start decides that the unpacked files are intact: crc
+                         (default) checksums every file at every start; metadata
+                         trusts a stamp of sizes and last-write times (see Reuse
+                         checks below)
   --windowed             a windowed launcher, for an application that opens windows of
                          its own: Windows opens no console window for it (see Windowed
                          launchers below)
@@ -85,7 +89,9 @@ Entries: the executable first, then every other file ordered by its UTF-16 name,
 unit by code unit, with "\" between folder names. Symbolic links count as what they
 point to, and must stay inside APP_DIR. Empty folders are not carried. The output and
 its temporary file are never packed, nor is an earlier image of talvik's at the
-output's name; any other file there is refused as an input file.
+output's name; any other file there is refused as an input file. A top-level name
+beginning with ".talvik-stamp" (any case) is refused too: launchers keep their stamp
+there.
 
 Names must work on Windows: no <>:"|?*\ or control characters, no component ending in
 a dot or blank, no device name (CON PRN AUX NUL COM0-COM9 LPT0-LPT9, also with a
@@ -122,6 +128,19 @@ whose stream has no handle shows in a message box instead, titled with the produ
 with a handle (a file, a pipe, an inherited console) it is written there as usual. A
 console program started by a windowed launcher gets a console window of its own, so use
 --windowed for GUI applications only.
+
+Reuse checks: with crc, every start decodes the attached data and compares each file
+on disk with its entry's CRC-32, rewriting those that differ. With metadata, a start
+that found or made every file whole writes a stamp into the unpacked folder
+(".talvik-stamp": the image's identity, each file's size and last-write time). The next
+start of the same image lists the folders of the tree, and when every file still has
+the size and last-write time of the stamp, starts the application without decoding or
+opening anything; otherwise it takes the crc road, repairs the tree and writes a new
+stamp. What it trusts: a file whose size and last-write time are unchanged is taken as
+unchanged, so an edit that keeps both goes unnoticed until the stamp goes (the crc
+check notices it at the next start). Files that the user adds are ignored, as with crc.
+A start that writes any file removes the stamp first, so a crash or a full disk never
+leaves a stamp that vouches for a part-written tree.
 
 The image is written from the launcher stub built into talvik: no compiler, linker or
 other program is needed. Its attached data must stay below about 2 GiB, the most a PE

@@ -1,6 +1,7 @@
 // Build constants for test programs: the values of the Orrin Deck build, and attached
 // data holding an entry stream with only its end marker (one raw-block zstd frame).
 #include "launcher/build_constants.hpp"
+#include "launcher/image_descriptor.hpp"
 
 namespace {
 
@@ -32,4 +33,12 @@ const unsigned char* talvik_attached_data() {
 
 uint64_t talvik_attached_data_length() {
     return sizeof attached_data;
+}
+
+uint64_t talvik_attached_data_identity() {
+    return 0;
+}
+
+uint32_t talvik_reuse_check() {
+    return reuse_check_crc;
 }

@@ -224,6 +224,13 @@ TEST(PackOptions, ValuesAndDefaults) {
     EXPECT_EQ(options.exe, "bin/x.exe");
     EXPECT_TRUE(parse_pack_options({"app", "--windowed", "-o", "out.exe"}).windowed);
     EXPECT_TRUE(parse_pack_options({"--attached-data", "blob", "--windowed", "-o", "out.exe"}).windowed);
+    EXPECT_EQ(options.reuse_check, reuse_check_crc) << "every file's CRC-32 unless asked";
+    EXPECT_EQ(parse_pack_options({"app", "--reuse-check", "metadata", "-o", "out.exe"}).reuse_check,
+              reuse_check_metadata);
+    EXPECT_EQ(parse_pack_options({"--attached-data", "blob", "--reuse-check=metadata", "-o", "out.exe"})
+                  .reuse_check,
+              reuse_check_metadata);
+    EXPECT_EQ(parse_pack_options({"app", "--reuse-check=crc", "-o", "out.exe"}).reuse_check, reuse_check_crc);
 
     options = parse_pack_options({"-o", "out.exe", "--", "-app-"});
     EXPECT_EQ(options.app_dir, std::filesystem::path("-app-"));
@@ -282,6 +289,11 @@ TEST(PackOptions, Mistakes) {
         {{"app", "-o", "a.exe", "--exclude", "a/../b"}, "\"..\" part"},
         {{"-o", "a.exe", "--attached-data", "blob", "--exclude", "x"}, "no use with --attached-data"},
         {{"app", "-o", "a.exe", "--bad\noption"}, "unknown option --bad\\noption"},
+        {{"app", "-o", "a.exe", "--reuse-check", "mtime"},
+         "--reuse-check wants crc or metadata, not \"mtime\""},
+        {{"app", "-o", "a.exe", "--reuse-check", "CRC"}, "--reuse-check wants crc or metadata"},
+        {{"app", "-o", "a.exe", "--reuse-check=crc", "--reuse-check", "crc"}, "--reuse-check is given twice"},
+        {{"app", "-o", "a.exe", "--reuse-check"}, "--reuse-check wants a value"},
     };
     for (const auto& [args, message] : cases)
         EXPECT_NE(error_of([&] { parse_pack_options(args); }).find(message), std::string::npos)

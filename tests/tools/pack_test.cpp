@@ -9,6 +9,7 @@
 #include "resources/version_block.hpp"
 #include "tests/tools/test_support.hpp"
 #include "tools/attached_data_identity.hpp"
+#include "tools/image_descriptor.hpp"
 #include "tools/image_list.hpp"
 #include "tools/image_metadata.hpp"
 #include "tools/pe_file.hpp"
@@ -371,15 +372,16 @@ TEST_F(PackedImage, ListShowsConstantsAndEntries) {
         "subsystem console",
     };
     std::vector<std::string> lines = lines_of(listed.out);
-    ASSERT_EQ(lines.size(), 12u) << listed.out;
+    ASSERT_EQ(lines.size(), 13u) << listed.out;
     EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 5), expected);
     EXPECT_EQ(lines[5].rfind("attached  ", 0), 0u);
-    EXPECT_EQ(lines[6], line(exe.size(), exe, "Orrin Deck.exe"));
-    EXPECT_EQ(lines[7], line(1, "z", "Z.txt"));
-    EXPECT_EQ(lines[8], line(0, "", "data\\empty.bin"));
-    EXPECT_EQ(lines[9], line(5000, std::string(5000, '7'), "data\\numbers.txt"));
-    EXPECT_EQ(lines[10], line(4, "name", "ünïcode\\名前.txt"));
-    EXPECT_EQ(lines[11], "5 entries, " + std::to_string(exe.size() + 5005) + " bytes");
+    EXPECT_EQ(lines[6], "reuse     crc");
+    EXPECT_EQ(lines[7], line(exe.size(), exe, "Orrin Deck.exe"));
+    EXPECT_EQ(lines[8], line(1, "z", "Z.txt"));
+    EXPECT_EQ(lines[9], line(0, "", "data\\empty.bin"));
+    EXPECT_EQ(lines[10], line(5000, std::string(5000, '7'), "data\\numbers.txt"));
+    EXPECT_EQ(lines[11], line(4, "name", "ünïcode\\名前.txt"));
+    EXPECT_EQ(lines[12], "5 entries, " + std::to_string(exe.size() + 5005) + " bytes");
     EXPECT_EQ(hex8(stored_checksum("")), "00000001") << "an empty body carries 1";
 }
 
@@ -618,6 +620,62 @@ TEST_F(PackedImage, WindowedImageDiffersOnlyInItsSubsystem) {
     EXPECT_EQ(subsystem_line(out / "native.exe"), "subsystem other (1)");
 }
 
+TEST_F(PackedImage, ReuseCheckIsOneDescriptorFieldShownByList) {
+    ASSERT_EQ(pack(out / "crc.exe", {"-q"}).exit_status, 0);
+    ASSERT_EQ(pack(out / "metadata.exe", {"-q", "--reuse-check", "metadata"}).exit_status, 0);
+    Bytes crc_bytes = read_file(out / "crc.exe");
+    Bytes metadata_bytes = read_file(out / "metadata.exe");
+    ASSERT_EQ(crc_bytes.size(), metadata_bytes.size());
+    std::vector<std::size_t> differing;
+    for (std::size_t at = 0; at < crc_bytes.size(); ++at)
+        if (crc_bytes[at] != metadata_bytes[at])
+            differing.push_back(at);
+    std::vector<std::size_t> descriptors = find_image_descriptors(crc_bytes, parse_pe_image(crc_bytes));
+    ASSERT_EQ(descriptors.size(), 1u);
+    EXPECT_EQ(differing, std::vector<std::size_t>{descriptors[0] + offsetof(ImageDescriptor, reuse_check)});
+    EXPECT_EQ(read_descriptor(metadata_bytes, descriptors[0]).reuse_check, reuse_check_metadata);
+    EXPECT_EQ(read_descriptor(metadata_bytes, descriptors[0]).descriptor_size, 60u);
+
+    auto reuse_line = [](const fs::path& image) {
+        std::vector<std::string> lines = lines_of(run_talvik_binary({"list", image.string()}).out);
+        return lines.size() > 6 ? lines[6] : "(no such line)";
+    };
+    EXPECT_EQ(reuse_line(out / "crc.exe"), "reuse     crc");
+    EXPECT_EQ(reuse_line(out / "metadata.exe"), "reuse     metadata");
+    // A writer from before the field filled in 56 bytes: the field is not read, so crc.
+    Bytes older = metadata_bytes;
+    patch_u32(older, descriptors[0] + offsetof(ImageDescriptor, descriptor_size), 56);
+    write_file(out / "older.exe", older);
+    EXPECT_EQ(reuse_line(out / "older.exe"), "reuse     crc");
+    Bytes unknown = crc_bytes;
+    patch_u32(unknown, descriptors[0] + offsetof(ImageDescriptor, reuse_check), 7);
+    write_file(out / "unknown.exe", unknown);
+    EXPECT_EQ(reuse_line(out / "unknown.exe"), "reuse     other (7, taken as crc)");
+}
+
+TEST_F(PackedImage, StampNameAtTheTopIsRefused) {
+    for (const char* name : {".talvik-stamp", ".TALVIK-Stamp", ".talvik-stamp-0000002a.tmp"}) {
+        ScratchFolder folder;
+        write_file(folder.path() / "Orrin Deck.exe", read_file(stub_image));
+        write_file(folder.path() / name, "mine");
+        ToolResult result =
+            run_talvik_binary({"pack", folder.path().string(), "-o", (out / "x.exe").string()});
+        expect_one_error_line(result, "launchers keep for their stamp");
+        EXPECT_NE(result.err.find(name), std::string::npos) << result.err;
+    }
+    // Below the top it is a file like any other, and an exclude takes it out at the top.
+    ScratchFolder folder;
+    write_file(folder.path() / "Orrin Deck.exe", read_file(stub_image));
+    write_file(folder.path() / "docs" / ".talvik-stamp", "mine");
+    write_file(folder.path() / ".talvik-stamp", "mine");
+    ToolResult result = run_talvik_binary({"pack", folder.path().string(), "-o", (out / "y.exe").string(),
+                                           "-q", "--exclude", "/.talvik-stamp"});
+    EXPECT_EQ(result.exit_status, 0) << result.err;
+    ToolResult listed = run_talvik_binary({"list", (out / "y.exe").string()});
+    EXPECT_NE(listed.out.find("docs\\.talvik-stamp"), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("2 entries"), std::string::npos) << listed.out;
+}
+
 TEST_F(PackedImage, AttachedDataTakenAsItIs) {
     ASSERT_EQ(pack(out / "original.exe", {"-q"}).exit_status, 0);
     ImageConstants constants = read_image_constants(read_file(out / "original.exe"));
@@ -787,11 +845,11 @@ TEST_F(PackedImage, ExcludesAndAShortVersion) {
     ToolResult listed = run_talvik_binary({"list", (out / "image.exe").string()});
     ASSERT_EQ(listed.exit_status, 0) << listed.err;
     std::vector<std::string> lines = lines_of(listed.out);
-    ASSERT_EQ(lines.size(), 9u) << listed.out;
+    ASSERT_EQ(lines.size(), 10u) << listed.out;
     EXPECT_EQ(lines[0], "template  {CACHE_DIR}\\FernwickStudio\\Orrin-Deck\\1.2");
     EXPECT_EQ(lines[3], "version   1.2.3.0");
-    EXPECT_TRUE(lines[6].ends_with("  Orrin Deck.exe")) << lines[6];
-    EXPECT_TRUE(lines[7].ends_with("  ünïcode\\名前.txt")) << lines[7];
+    EXPECT_TRUE(lines[7].ends_with("  Orrin Deck.exe")) << lines[7];
+    EXPECT_TRUE(lines[8].ends_with("  ünïcode\\名前.txt")) << lines[8];
 
     Bytes file = read_file(out / "image.exe");
     PackOptions options;

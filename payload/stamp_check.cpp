@@ -1,0 +1,322 @@
+#include "payload/stamp_check.hpp"
+
+#include <windows.h>
+
+#include <stdint.h>
+#include <string.h>
+#include <wchar.h>
+
+#include <zlib.h>
+
+#include "launcher/build_constants.hpp"
+#include "launcher/image_descriptor.hpp"
+#include "paths/full_path.hpp"
+#include "payload/extract.hpp"
+#include "payload/tree_stamp.hpp"
+
+namespace {
+
+// One stamp entry as parsed: where its name lies in the stamp's bytes.
+struct StampEntry {
+    const wchar_t* name;
+    uint32_t name_units;
+    // Units before the last backslash: the entry's directory, 0 for the tree's root.
+    uint32_t directory_units;
+    uint64_t size;
+    uint64_t time;
+    bool seen;
+};
+
+// Tables for the check, in one allocation sized from the stamp: the entries, an open-
+// addressing table of them by name and one of their directories (slots hold index + 1).
+struct StampTables {
+    StampEntry* entries;
+    uint32_t count;
+    uint32_t* by_name;
+    uint32_t* directories;
+    uint32_t slots; // a power of two, at least twice the count
+    uint32_t directory_count;
+    uint32_t* directory_list; // entry index of one entry per directory
+};
+
+wchar_t listing_pattern[path_capacity];
+wchar_t found_name[entry_name_capacity + MAX_PATH + 1];
+
+uint32_t get_u32(const unsigned char* bytes) {
+    uint32_t value;
+    memcpy(&value, bytes, sizeof value);
+    return value;
+}
+
+uint64_t get_u64(const unsigned char* bytes) {
+    uint64_t value;
+    memcpy(&value, bytes, sizeof value);
+    return value;
+}
+
+// Names are compared as the file system would find them: ASCII letters in either case.
+// Letters beyond ASCII must match exactly; a file whose name differs there only in case
+// fails the check and takes the full road, never the wrong file.
+wchar_t folded(wchar_t unit) {
+    return unit >= L'a' && unit <= L'z' ? static_cast<wchar_t>(unit - (L'a' - L'A')) : unit;
+}
+
+uint32_t name_hash(const wchar_t* name, uint32_t units) {
+    uint32_t hash = 2166136261u;
+    for (uint32_t at = 0; at < units; ++at) {
+        hash = (hash ^ folded(name[at])) * 16777619u;
+    }
+    return hash;
+}
+
+bool same_name(const wchar_t* left, const wchar_t* right, uint32_t units) {
+    for (uint32_t at = 0; at < units; ++at) {
+        if (folded(left[at]) != folded(right[at])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The slot of name in table (keyed by name or by directory), or of the free slot where it
+// would go.
+uint32_t find_slot(const StampTables& tables, const uint32_t* table, const wchar_t* name, uint32_t units,
+                   bool by_directory) {
+    uint32_t slot = name_hash(name, units) & (tables.slots - 1);
+    for (;;) {
+        uint32_t held = table[slot];
+        if (held == 0) {
+            return slot;
+        }
+        const StampEntry& entry = tables.entries[held - 1];
+        uint32_t held_units = by_directory ? entry.directory_units : entry.name_units;
+        if (held_units == units && same_name(entry.name, name, units)) {
+            return slot;
+        }
+        slot = (slot + 1) & (tables.slots - 1);
+    }
+}
+
+// Reads the whole stamp into memory from VirtualAlloc; null when there is none or it is
+// too large to be one.
+unsigned char* read_stamp(size_t* length) {
+    wchar_t path[path_capacity];
+    path[0] = 0;
+    make_tree_stamp_path(path, path_capacity);
+    // Full sharing: a writer's removal of the stamp must never fail because of this read.
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return nullptr;
+    }
+    unsigned char* bytes = nullptr;
+    LARGE_INTEGER size;
+    if (GetFileSizeEx(file, &size) && size.QuadPart > 0 &&
+        static_cast<uint64_t>(size.QuadPart) <= tree_stamp_largest_size) {
+        *length = static_cast<size_t>(size.QuadPart);
+        bytes = static_cast<unsigned char*>(
+            VirtualAlloc(nullptr, *length, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+        DWORD read = 0;
+        if (bytes != nullptr &&
+            (!ReadFile(file, bytes, static_cast<DWORD>(*length), &read, nullptr) || read != *length)) {
+            VirtualFree(bytes, 0, MEM_RELEASE);
+            bytes = nullptr;
+        }
+    }
+    CloseHandle(file);
+    return bytes;
+}
+
+// Checks the frame of the stamp (size, checksum, magic, version, identity) and returns its
+// entry count, 0 when it does not parse or names another image.
+uint32_t stamp_entry_count(const unsigned char* bytes, size_t length) {
+    if (length < tree_stamp_header_size + tree_stamp_trailer_size) {
+        return 0;
+    }
+    size_t body = length - tree_stamp_trailer_size;
+    if (static_cast<uint32_t>(crc32(0, bytes, static_cast<uInt>(body))) != get_u32(bytes + body) ||
+        memcmp(bytes, tree_stamp_magic, sizeof tree_stamp_magic) != 0 ||
+        get_u32(bytes + 8) != tree_stamp_version || get_u64(bytes + 16) != talvik_attached_data_identity()) {
+        return 0;
+    }
+    uint32_t count = get_u32(bytes + 12);
+    // Each entry takes at least its fixed part and one unit of name.
+    if (count > (body - tree_stamp_header_size) / (tree_stamp_record_fixed_size + sizeof(wchar_t))) {
+        return 0;
+    }
+    return count;
+}
+
+// Lays out the tables in one allocation; false when it cannot be had.
+bool make_tables(StampTables& tables, uint32_t count) {
+    uint32_t slots = 2;
+    while (slots < 2 * static_cast<uint64_t>(count)) {
+        slots *= 2;
+    }
+    size_t size = count * sizeof(StampEntry) + 2 * slots * sizeof(uint32_t) + count * sizeof(uint32_t);
+    unsigned char* memory =
+        static_cast<unsigned char*>(VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    if (memory == nullptr) {
+        return false;
+    }
+    tables.entries = reinterpret_cast<StampEntry*>(memory);
+    tables.by_name = reinterpret_cast<uint32_t*>(memory + count * sizeof(StampEntry));
+    tables.directories = tables.by_name + slots;
+    tables.directory_list = tables.directories + slots;
+    tables.count = count;
+    tables.slots = slots;
+    tables.directory_count = 0;
+    return true;
+}
+
+// Parses every record into the tables; false for a malformed one or a name given twice.
+bool parse_entries(StampTables& tables, const unsigned char* bytes, size_t length) {
+    size_t at = tree_stamp_header_size;
+    size_t end = length - tree_stamp_trailer_size;
+    for (uint32_t index = 0; index < tables.count; ++index) {
+        if (end - at < tree_stamp_record_fixed_size) {
+            return false;
+        }
+        StampEntry& entry = tables.entries[index];
+        entry.size = get_u64(bytes + at);
+        entry.time = get_u64(bytes + at + 8);
+        entry.name_units = get_u32(bytes + at + 16);
+        at += tree_stamp_record_fixed_size;
+        if (entry.name_units == 0 || entry.name_units >= entry_name_capacity ||
+            (end - at) / sizeof(wchar_t) < entry.name_units) {
+            return false;
+        }
+        // Records start at even offsets (every field and unit is a whole number of units
+        // long, after a header of 24 bytes), so the name can be read in place.
+        entry.name = reinterpret_cast<const wchar_t*>(bytes + at);
+        at += entry.name_units * sizeof(wchar_t);
+        entry.directory_units = 0;
+        for (uint32_t unit = entry.name_units; unit > 0; --unit) {
+            if (entry.name[unit - 1] == L'\\') {
+                entry.directory_units = unit - 1;
+                break;
+            }
+        }
+        entry.seen = false;
+        uint32_t slot = find_slot(tables, tables.by_name, entry.name, entry.name_units, false);
+        if (tables.by_name[slot] != 0) {
+            return false;
+        }
+        tables.by_name[slot] = index + 1;
+        slot = find_slot(tables, tables.directories, entry.name, entry.directory_units, true);
+        if (tables.directories[slot] == 0) {
+            tables.directories[slot] = index + 1;
+            tables.directory_list[tables.directory_count++] = index;
+        }
+    }
+    return at == end;
+}
+
+// Lists one directory of the tree and checks every stamped file in it; the number of
+// entries it found matching, or -1 at the first difference.
+long check_directory(StampTables& tables, const StampEntry& sample) {
+    size_t directory_length = wcslen(target_directory);
+    size_t needed = directory_length + 1 + sample.directory_units + 3;
+    if (needed > path_capacity) {
+        return -1;
+    }
+    memcpy(listing_pattern, target_directory, directory_length * sizeof(wchar_t));
+    size_t at = directory_length;
+    listing_pattern[at++] = L'\\';
+    if (sample.directory_units > 0) {
+        memcpy(listing_pattern + at, sample.name, sample.directory_units * sizeof(wchar_t));
+        at += sample.directory_units;
+        listing_pattern[at++] = L'\\';
+    }
+    listing_pattern[at++] = L'*';
+    listing_pattern[at] = 0;
+
+    WIN32_FIND_DATAW found;
+    HANDLE listing = FindFirstFileExW(listing_pattern, FindExInfoBasic, &found, FindExSearchNameMatch,
+                                      nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    if (listing == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    long matched = 0;
+    size_t prefix = sample.directory_units > 0 ? sample.directory_units + 1 : 0;
+    memcpy(found_name, sample.name, prefix * sizeof(wchar_t));
+    if (prefix > 0) {
+        found_name[prefix - 1] = L'\\';
+    }
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            continue;
+        }
+        size_t leaf = wcslen(found.cFileName);
+        if (prefix + leaf >= entry_name_capacity) {
+            continue; // no entry has so long a name: a file of the user's
+        }
+        memcpy(found_name + prefix, found.cFileName, leaf * sizeof(wchar_t));
+        uint32_t units = static_cast<uint32_t>(prefix + leaf);
+        uint32_t held = tables.by_name[find_slot(tables, tables.by_name, found_name, units, false)];
+        if (held == 0) {
+            continue; // a file the user added: ignored, as the CRC-32 check ignores it
+        }
+        StampEntry& entry = tables.entries[held - 1];
+        uint64_t size = uint64_t{found.nFileSizeHigh} << 32 | found.nFileSizeLow;
+        uint64_t time =
+            uint64_t{found.ftLastWriteTime.dwHighDateTime} << 32 | found.ftLastWriteTime.dwLowDateTime;
+        // Seen twice: two names that differ only in case on a file system that keeps both.
+        if (entry.seen || entry.size != size || entry.time != time) {
+            matched = -1;
+            break;
+        }
+        entry.seen = true;
+        ++matched;
+    } while (FindNextFileW(listing, &found));
+    FindClose(listing);
+    return matched;
+}
+
+bool tree_matches_tables(StampTables& tables) {
+    uint64_t matched = 0;
+    for (uint32_t index = 0; index < tables.directory_count; ++index) {
+        long in_directory = check_directory(tables, tables.entries[tables.directory_list[index]]);
+        if (in_directory < 0) {
+            return false;
+        }
+        matched += static_cast<uint64_t>(in_directory);
+    }
+    return matched == tables.count;
+}
+
+// child_executable_path = target_directory, a backslash, the first entry's name.
+bool set_child_path(const StampEntry& first) {
+    size_t directory_length = wcslen(target_directory);
+    if (directory_length + 1 + first.name_units + 1 > path_capacity) {
+        return false;
+    }
+    memcpy(child_executable_path, target_directory, directory_length * sizeof(wchar_t));
+    child_executable_path[directory_length] = L'\\';
+    memcpy(child_executable_path + directory_length + 1, first.name, first.name_units * sizeof(wchar_t));
+    child_executable_path[directory_length + 1 + first.name_units] = 0;
+    return true;
+}
+
+} // namespace
+
+bool tree_matches_stamp() {
+    if (talvik_reuse_check() != reuse_check_metadata || talvik_attached_data_identity() == 0) {
+        return false;
+    }
+    size_t length = 0;
+    unsigned char* bytes = read_stamp(&length);
+    if (bytes == nullptr) {
+        return false;
+    }
+    bool matches = false;
+    uint32_t count = stamp_entry_count(bytes, length);
+    StampTables tables;
+    if (count > 0 && make_tables(tables, count)) {
+        matches = parse_entries(tables, bytes, length) && tree_matches_tables(tables) &&
+                  set_child_path(tables.entries[0]);
+        VirtualFree(tables.entries, 0, MEM_RELEASE);
+    }
+    VirtualFree(bytes, 0, MEM_RELEASE);
+    return matches;
+}

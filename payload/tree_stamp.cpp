@@ -1,0 +1,269 @@
+#include "payload/tree_stamp.hpp"
+
+#include <string.h>
+#include <wchar.h>
+
+#include <zlib.h>
+
+#include "diag/stop.hpp"
+#include "launcher/build_constants.hpp"
+#include "launcher/image_descriptor.hpp"
+#include "paths/full_path.hpp"
+#include "payload/extract.hpp"
+#include "payload/extraction_lock.hpp"
+#include "payload/stamp_name.hpp"
+
+namespace {
+
+// The records are gathered where the stamp is written from: address space reserved once,
+// committed as the stream goes on, since the stream does not say how many entries follow.
+constexpr size_t commit_step = size_t{1} << 20;
+
+struct StampRecorder {
+    bool active;
+    // Something the stamp would have to vouch for was not seen as it must be.
+    bool broken;
+    unsigned char* records;
+    size_t used;
+    size_t committed;
+    uint32_t count;
+    // The reuse test's last sighting of the current entry's file.
+    bool checked;
+    uint64_t checked_size;
+    uint64_t checked_time;
+    // The hold of the lock in which the stamp was last removed; 0 before the first.
+    bool cleared;
+    uint32_t cleared_in_hold;
+};
+StampRecorder recorder;
+
+wchar_t stamp_path[path_capacity];
+wchar_t temporary_path[path_capacity];
+
+void append_text(wchar_t* path, size_t capacity, const wchar_t* text) {
+    size_t length = wcslen(path);
+    size_t added = wcslen(text);
+    if (length + added + 1 > capacity) {
+        stop_at_limit();
+    }
+    memcpy(path + length, text, (added + 1) * sizeof(wchar_t));
+}
+
+void append_ascii(wchar_t* path, size_t capacity, const char* text) {
+    wchar_t wide[32];
+    size_t at = 0;
+    for (; text[at] != 0 && at + 1 < sizeof wide / sizeof wide[0]; ++at) {
+        wide[at] = static_cast<wchar_t>(static_cast<unsigned char>(text[at]));
+    }
+    wide[at] = 0;
+    append_text(path, capacity, wide);
+}
+
+bool reserve_room(size_t wanted) {
+    if (recorder.records == nullptr) {
+        recorder.records = static_cast<unsigned char*>(
+            VirtualAlloc(nullptr, tree_stamp_largest_size, MEM_RESERVE, PAGE_NOACCESS));
+        if (recorder.records == nullptr) {
+            return false;
+        }
+    }
+    if (wanted > tree_stamp_largest_size) {
+        return false;
+    }
+    while (recorder.committed < wanted) {
+        if (VirtualAlloc(recorder.records + recorder.committed, commit_step, MEM_COMMIT, PAGE_READWRITE) ==
+            nullptr) {
+            return false;
+        }
+        recorder.committed += commit_step;
+    }
+    return true;
+}
+
+void put_bytes(const void* bytes, size_t size) {
+    memcpy(recorder.records + recorder.used, bytes, size);
+    recorder.used += size;
+}
+
+uint64_t joined(DWORD high, DWORD low) {
+    return uint64_t{high} << 32 | low;
+}
+
+void record_entry(uint64_t size, uint64_t time) {
+    uint32_t name_units = static_cast<uint32_t>(wcslen(entry_name));
+    size_t record_size = tree_stamp_record_fixed_size + name_units * sizeof(wchar_t);
+    if (!reserve_room(recorder.used + record_size + tree_stamp_trailer_size)) {
+        recorder.broken = true;
+        return;
+    }
+    put_bytes(&size, sizeof size);
+    put_bytes(&time, sizeof time);
+    put_bytes(&name_units, sizeof name_units);
+    put_bytes(entry_name, name_units * sizeof(wchar_t));
+    ++recorder.count;
+}
+
+// The stamp goes; should it stay (another process has it open without sharing deletion),
+// its contents go, so that it no longer parses.
+void remove_stamp() {
+    stamp_path[0] = 0;
+    make_tree_stamp_path(stamp_path, path_capacity);
+    if (DeleteFileW(stamp_path)) {
+        return;
+    }
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        return;
+    }
+    HANDLE file =
+        CreateFileW(stamp_path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+    }
+}
+
+// The temporary name carries the process id, so that launchers writing at once never
+// share one; it begins with the stamp's name, which talvik pack keeps out of the tree.
+void make_temporary_path() {
+    temporary_path[0] = 0;
+    make_tree_stamp_path(temporary_path, path_capacity);
+    wchar_t suffix[16];
+    DWORD id = GetCurrentProcessId();
+    constexpr wchar_t digits[] = L"0123456789abcdef";
+    suffix[0] = L'-';
+    for (int at = 0; at < 8; ++at) {
+        suffix[1 + at] = digits[(id >> (28 - 4 * at)) & 0xF];
+    }
+    suffix[9] = 0;
+    append_text(temporary_path, path_capacity, suffix);
+    append_text(temporary_path, path_capacity, L".tmp");
+}
+
+bool write_stamp_file() {
+    uint32_t crc = static_cast<uint32_t>(crc32(0, recorder.records, static_cast<uInt>(recorder.used)));
+    put_bytes(&crc, sizeof crc);
+    make_temporary_path();
+    HANDLE file =
+        CreateFileW(temporary_path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD written = 0;
+    bool complete = WriteFile(file, recorder.records, static_cast<DWORD>(recorder.used), &written, nullptr) &&
+                    written == recorder.used;
+    CloseHandle(file);
+    stamp_path[0] = 0;
+    make_tree_stamp_path(stamp_path, path_capacity);
+    if (!complete || !MoveFileExW(temporary_path, stamp_path, MOVEFILE_REPLACE_EXISTING)) {
+        DeleteFileW(temporary_path);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void make_tree_stamp_path(wchar_t* path, size_t capacity) {
+    append_text(path, capacity, target_directory);
+    append_text(path, capacity, L"\\");
+    append_ascii(path, capacity, tree_stamp_name);
+}
+
+void begin_tree_stamp() {
+    recorder.active = talvik_reuse_check() == reuse_check_metadata && talvik_attached_data_identity() != 0;
+    if (!recorder.active) {
+        return;
+    }
+    // The header, its count filled in at the end.
+    if (!reserve_room(tree_stamp_header_size + tree_stamp_trailer_size)) {
+        recorder.active = false;
+        return;
+    }
+    uint32_t version = tree_stamp_version;
+    uint32_t count = 0;
+    uint64_t identity = talvik_attached_data_identity();
+    put_bytes(tree_stamp_magic, sizeof tree_stamp_magic);
+    put_bytes(&version, sizeof version);
+    put_bytes(&count, sizeof count);
+    put_bytes(&identity, sizeof identity);
+}
+
+bool tree_stamp_recording() {
+    return recorder.active;
+}
+
+void forget_checked_file() {
+    recorder.checked = false;
+}
+
+void note_checked_file(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!recorder.active || !GetFileInformationByHandle(file, &information)) {
+        return;
+    }
+    recorder.checked = true;
+    recorder.checked_size = joined(information.nFileSizeHigh, information.nFileSizeLow);
+    recorder.checked_time =
+        joined(information.ftLastWriteTime.dwHighDateTime, information.ftLastWriteTime.dwLowDateTime);
+}
+
+void note_checked_attributes(const WIN32_FILE_ATTRIBUTE_DATA& data) {
+    recorder.checked = true;
+    recorder.checked_size = joined(data.nFileSizeHigh, data.nFileSizeLow);
+    recorder.checked_time = joined(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime);
+}
+
+void note_unvouched_file() {
+    recorder.broken = true;
+}
+
+void record_verified_entry() {
+    if (!recorder.active || recorder.broken) {
+        return;
+    }
+    if (!recorder.checked) {
+        recorder.broken = true;
+        return;
+    }
+    record_entry(recorder.checked_size, recorder.checked_time);
+}
+
+void record_written_entry() {
+    if (!recorder.active || recorder.broken) {
+        return;
+    }
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(entry_path, GetFileExInfoStandard, &data)) {
+        recorder.broken = true;
+        return;
+    }
+    record_entry(joined(data.nFileSizeHigh, data.nFileSizeLow),
+                 joined(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime));
+}
+
+// Launchers of every image do this, whatever their check: one of them may share the tree
+// with a launcher that checks by metadata.
+void clear_tree_stamp_before_write() {
+    bool locked = extraction_lock.held;
+    if (recorder.cleared && (!locked || recorder.cleared_in_hold == extraction_lock.holds)) {
+        return;
+    }
+    remove_stamp();
+    recorder.cleared = true;
+    recorder.cleared_in_hold = extraction_lock.holds;
+}
+
+void finish_tree_stamp() {
+    if (!recorder.active || recorder.broken || recorder.count == 0) {
+        return;
+    }
+    memcpy(recorder.records + sizeof tree_stamp_magic + sizeof(uint32_t), &recorder.count,
+           sizeof recorder.count);
+    // Without the lock another launcher could be writing files that this run saw intact
+    // before it: no stamp then.
+    if (!extraction_lock.held && take_extraction_lock(target_directory) == LockTaken::unlocked) {
+        return;
+    }
+    write_stamp_file();
+}

@@ -1,0 +1,323 @@
+// Images packed with --reuse-check metadata, run under Wine: the stamp that a complete start
+// leaves in the tree, the warm start that trusts it, and every way it stops being trusted.
+//
+// A warm start that needs neither the decoder nor the entry files is shown with a copy of
+// the image whose zstd frame is ruined while its identity stays: that copy can only succeed
+// on the fast road, and fails with the decode message wherever the full road is taken.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/e2e_support.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace e2e;
+
+constexpr char manifest_name[] = "manifest.txt";
+constexpr char big_file_name[] = "0-big.bin";
+constexpr size_t big_file_size = 16u << 20;
+constexpr char stamp_name[] = ".talvik-stamp";
+constexpr char decode_failure[] = "Error, couldn't decode attached data.\r\n";
+
+// Deterministic bytes that compress about half.
+std::string pattern(size_t length, uint32_t seed) {
+    std::string text(length, '\0');
+    uint32_t state = seed * 2654435761u | 1;
+    for (char& c : text) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        c = static_cast<char>(state % 23);
+    }
+    return text;
+}
+
+class MetadataImage : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!fs::exists(probe_exe()) || local_appdata().empty()) {
+            GTEST_SKIP() << "needs the Windows build and an initialised Wine prefix";
+        }
+        name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        work = fresh_dir("metadata-" + name);
+        app = work / "app";
+        fs::create_directories(app);
+        fs::copy_file(probe_exe(), app / "probe.exe");
+        add("probe.exe", read_file(probe_exe()));
+        add(big_file_name, pattern(big_file_size, 1));
+        for (int file = 0; file < 30; ++file) {
+            char relative[64];
+            std::snprintf(relative, sizeof relative, "d%d/s%d/f%02d.dat", file % 4, file % 3, file);
+            add(relative, pattern(100 + file * 997, file + 2));
+        }
+        add("Data/Empty.txt", "");
+        write_file(app / manifest_name, manifest);
+        target = local_appdata() / "TalvikE2E" / ("metadata-" + name);
+        fs::remove_all(target);
+        pack(app, "Launcher.exe");
+        make_undecodable("Launcher.exe", "Undecodable.exe");
+    }
+
+    void TearDown() override {
+        if (!target.empty()) {
+            fs::remove_all(target);
+        }
+    }
+
+    void add(const std::string& relative, const std::string& contents) {
+        write_file(app / relative, contents);
+        files.push_back({relative, contents});
+        std::string windows_name = relative;
+        std::replace(windows_name.begin(), windows_name.end(), '/', '\\');
+        char line[128];
+        std::snprintf(
+            line, sizeof line, "%08lX %zu %s\n",
+            crc32(0, reinterpret_cast<const Bytef*>(contents.data()), static_cast<uInt>(contents.size())),
+            contents.size(), windows_name.c_str());
+        manifest += line;
+    }
+
+    void pack(const fs::path& folder, const std::string& image, const std::string& reuse_check = "metadata") {
+        std::string output;
+        ASSERT_EQ(run_talvik({"pack", folder.string(), "-o", (work / image).string(), "--exe", "probe.exe",
+                              "--level", "3", "--reuse-check", reuse_check, "--template",
+                              "{CACHE_DIR}\\TalvikE2E\\metadata-" + name},
+                             &output),
+                  0)
+            << output;
+    }
+
+    // The same image with its frame overwritten just past the frame header: the descriptor,
+    // and so the identity, stay as they were.
+    void make_undecodable(const std::string& image, const std::string& copy) {
+        std::string bytes = read_file(work / image);
+        size_t frame = bytes.find(std::string("KAY\x28\xB5\x2F\xFD", 7));
+        ASSERT_NE(frame, std::string::npos);
+        std::fill(bytes.begin() + static_cast<long>(frame) + 16,
+                  bytes.begin() + static_cast<long>(frame) + 4096, '\x55');
+        write_file(work / copy, bytes);
+    }
+
+    std::string command(const std::string& image = "Launcher.exe",
+                        const std::string& probe_options = "") const {
+        return image + " " + probe_options + " --verify-tree " + manifest_name;
+    }
+
+    // A start whose child ran and found the tree exact.
+    void expect_exact_start(const Outcome& outcome, uint32_t status, const std::string& what) {
+        EXPECT_EQ(outcome.exit_code, status) << what << "\n" << outcome.out << outcome.err;
+        EXPECT_EQ(outcome.err, "") << what;
+        ProbeReport report = parse_probe_report(outcome.out);
+        EXPECT_TRUE(report.complete) << what << "\n" << outcome.out;
+        EXPECT_EQ(report.fields["tree"], "exact") << what << "\n" << outcome.out;
+    }
+
+    // Whether the next start can take the fast road: only then does the ruined copy run.
+    bool fast_road_open() {
+        Outcome outcome = run_windows(work, command("Undecodable.exe", "--exit 0x5A"));
+        if (outcome.exit_code == 0x5Au) {
+            expect_exact_start(outcome, 0x5A, "fast road");
+            return true;
+        }
+        EXPECT_EQ(outcome.exit_code, 2u);
+        EXPECT_EQ(outcome.out, decode_failure) << "the full road, which cannot decode the ruined copy";
+        return false;
+    }
+
+    void expect_tree_on_disk() {
+        for (const auto& [relative, contents] : files) {
+            EXPECT_TRUE(read_file(target / relative) == contents) << relative;
+        }
+    }
+
+    std::vector<std::string> leftover_temporaries() {
+        std::vector<std::string> found;
+        for (const auto& entry : fs::directory_iterator(target)) {
+            std::string leaf = entry.path().filename().string();
+            if (leaf.starts_with(".talvik-stamp-")) {
+                found.push_back(leaf);
+            }
+        }
+        return found;
+    }
+
+    std::string name;
+    fs::path work;
+    fs::path app;
+    fs::path target;
+    std::vector<std::pair<std::string, std::string>> files;
+    std::string manifest;
+};
+
+TEST_F(MetadataImage, WarmStartOverAnIntactTreeNeedsNeitherDecoderNorEntryFiles) {
+    // Before any complete start there is no stamp: the ruined copy has to decode, and fails.
+    EXPECT_FALSE(fast_road_open());
+    expect_exact_start(run_windows(work, command()), 0, "cold start");
+    ASSERT_TRUE(fs::is_regular_file(target / stamp_name));
+    EXPECT_EQ(leftover_temporaries(), std::vector<std::string>{});
+    auto before = snapshot_tree(target);
+    EXPECT_TRUE(fast_road_open());
+    EXPECT_TRUE(fast_road_open()) << "the fast road leaves the stamp in place";
+    EXPECT_EQ(snapshot_tree(target), before) << "nothing written, the stamp not rewritten";
+    // Files the user adds, anywhere in the tree, are ignored as the CRC-32 check ignores them.
+    write_file(target / "user-notes.txt", "mine");
+    write_file(target / "d1" / "s1" / "extra.log", "mine too");
+    EXPECT_TRUE(fast_road_open());
+}
+
+TEST_F(MetadataImage, CrcImageNeverTakesTheFastRoad) {
+    pack(app, "Crc.exe", "crc");
+    make_undecodable("Crc.exe", "CrcUndecodable.exe");
+    expect_exact_start(run_windows(work, command("Crc.exe")), 0, "crc cold start");
+    EXPECT_FALSE(fs::exists(target / stamp_name)) << "a crc image writes no stamp";
+    // Even over the stamp of a metadata image with the same attached data.
+    expect_exact_start(run_windows(work, command()), 0, "metadata start");
+    ASSERT_TRUE(fs::exists(target / stamp_name));
+    Outcome outcome = run_windows(work, command("CrcUndecodable.exe"));
+    EXPECT_EQ(outcome.exit_code, 2u);
+    EXPECT_EQ(outcome.out, decode_failure);
+}
+
+// How a file can differ from the stamp: each makes the next start take the full road,
+// which repairs it and leaves a stamp that the start after trusts again.
+enum class Damage { deleted, truncated, retimed, grown_in_place, replaced_by_folder };
+
+class DamagedTree : public MetadataImage, public ::testing::WithParamInterface<Damage> {};
+
+std::string damage_name(const ::testing::TestParamInfo<Damage>& info) {
+    static const char* const names[] = {"Deleted", "Truncated", "Retimed", "GrownInPlace",
+                                        "ReplacedByFolder"};
+    return names[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Damages, DamagedTree,
+                         ::testing::Values(Damage::deleted, Damage::truncated, Damage::retimed,
+                                           Damage::grown_in_place, Damage::replaced_by_folder),
+                         damage_name);
+
+TEST_P(DamagedTree, NextStartTakesTheFullRoadAndRepairs) {
+    expect_exact_start(run_windows(work, command()), 0, "cold start");
+    ASSERT_TRUE(fast_road_open());
+    const fs::path victim = target / "d2" / "s2" / "f14.dat";
+    ASSERT_TRUE(fs::exists(victim));
+    const auto old_time = fs::last_write_time(victim);
+    switch (GetParam()) {
+    case Damage::deleted:
+        fs::remove(victim);
+        break;
+    case Damage::truncated:
+        fs::resize_file(victim, 10);
+        fs::last_write_time(victim, old_time);
+        break;
+    case Damage::retimed:
+        fs::last_write_time(victim, old_time - std::chrono::hours(30));
+        break;
+    case Damage::grown_in_place:
+        write_file(victim, read_file(victim) + "x");
+        fs::last_write_time(victim, old_time);
+        break;
+    case Damage::replaced_by_folder:
+        fs::remove(victim);
+        fs::create_directories(victim);
+        break;
+    }
+    EXPECT_FALSE(fast_road_open());
+    if (GetParam() == Damage::replaced_by_folder) {
+        // The full road cannot write a file where a folder stands: it stops, as a crc image
+        // would, and the folder's removal then lets it repair the tree.
+        Outcome blocked = run_windows(work, command());
+        EXPECT_EQ(blocked.exit_code, 2u);
+        EXPECT_FALSE(fs::exists(target / stamp_name)) << "a start that failed leaves no stamp";
+        fs::remove(victim);
+    }
+    expect_exact_start(run_windows(work, command()), 0, "repairing start");
+    expect_tree_on_disk();
+    EXPECT_TRUE(fast_road_open()) << "the repairing start left a stamp of the repaired tree";
+}
+
+TEST_F(MetadataImage, StampOfAnotherImageOrOneThatDoesNotParseIsIgnored) {
+    expect_exact_start(run_windows(work, command()), 0, "cold start");
+    const std::string stamp = read_file(target / stamp_name);
+    ASSERT_GT(stamp.size(), 40u);
+
+    // Another image over the same tree: one more file, so other attached data.
+    fs::path other_app = work / "other-app";
+    fs::copy(app, other_app, fs::copy_options::recursive);
+    write_file(other_app / "added.txt", "added");
+    pack(other_app, "Other.exe");
+    make_undecodable("Other.exe", "OtherUndecodable.exe");
+    Outcome other = run_windows(work, command("OtherUndecodable.exe"));
+    EXPECT_EQ(other.exit_code, 2u);
+    EXPECT_EQ(other.out, decode_failure) << "the stamp names another image";
+
+    // Cut at any point, or changed in one byte anywhere, the stamp never parses.
+    std::vector<std::string> spoiled = {"", stamp.substr(0, 24), stamp.substr(0, stamp.size() - 1),
+                                        stamp + "x", std::string(stamp.size(), '\0')};
+    for (size_t at : {size_t{0}, size_t{9}, size_t{13}, size_t{17}, size_t{30}, stamp.size() - 1}) {
+        std::string flipped = stamp;
+        flipped[at] = static_cast<char>(flipped[at] ^ 0x04);
+        spoiled.push_back(flipped);
+    }
+    for (size_t index = 0; index < spoiled.size(); ++index) {
+        write_file(target / stamp_name, spoiled[index]);
+        EXPECT_FALSE(fast_road_open()) << "spoiled stamp " << index;
+    }
+    write_file(target / stamp_name, stamp);
+    EXPECT_TRUE(fast_road_open()) << "the stamp itself is still good";
+}
+
+TEST_F(MetadataImage, LauncherKilledWhileWritingLeavesNoStamp) {
+    expect_exact_start(run_windows(work, command()), 0, "cold start");
+    ASSERT_TRUE(fs::exists(target / stamp_name));
+    // The next start must write the big file again; it is stopped inside it.
+    fs::remove(target / big_file_name);
+    CrowdOutcome crowd =
+        run_crowd(work, "kill-writer",
+                  {windows_path(target / big_file_name), std::to_string(big_file_size), "0", command()});
+    ASSERT_EQ(crowd.status, 0) << crowd.facts["crowd_errors"];
+    ASSERT_EQ(crowd.processes.size(), 1u);
+    EXPECT_EQ(crowd.processes[0].exit_code, 0xDEADu) << "the writer was killed";
+    EXPECT_LT(fs::file_size(target / big_file_name), big_file_size);
+    EXPECT_FALSE(fs::exists(target / stamp_name)) << "removed before the first write";
+    EXPECT_FALSE(fast_road_open());
+    expect_exact_start(run_windows(work, command()), 0, "repairing start");
+    expect_tree_on_disk();
+    EXPECT_TRUE(fast_road_open());
+}
+
+TEST_F(MetadataImage, SixteenColdStartsAllSucceedAndLeaveOneValidStamp) {
+    CrowdOutcome crowd = run_crowd(work, "together", {"16", command("Launcher.exe", "--exit 0x2A")});
+    ASSERT_EQ(crowd.status, 0) << crowd.facts["crowd_errors"];
+    ASSERT_EQ(crowd.processes.size(), 16u);
+    for (size_t index = 0; index < crowd.processes.size(); ++index) {
+        expect_exact_start(crowd.processes[index], 0x2A, "launcher " + std::to_string(index));
+    }
+    expect_tree_on_disk();
+    EXPECT_TRUE(fs::is_regular_file(target / stamp_name));
+    EXPECT_EQ(leftover_temporaries(), std::vector<std::string>{});
+    EXPECT_TRUE(fast_road_open());
+}
+
+TEST_F(MetadataImage, UnwritableStampChangesNothingButSpeed) {
+    fs::create_directories(target / stamp_name);
+    expect_exact_start(run_windows(work, command()), 0, "cold start");
+    expect_tree_on_disk();
+    auto before = snapshot_tree(target);
+    expect_exact_start(run_windows(work, command()), 0, "warm start");
+    EXPECT_EQ(snapshot_tree(target), before) << "the warm start checked by CRC-32 and wrote nothing";
+    EXPECT_FALSE(fast_road_open());
+    EXPECT_TRUE(fs::is_directory(target / stamp_name));
+    EXPECT_EQ(leftover_temporaries(), std::vector<std::string>{});
+}
+
+} // namespace
