@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <chrono>
@@ -17,30 +16,17 @@
 #include <vector>
 
 #include "tests/e2e/e2e_support.hpp"
+#include "tests/e2e/verified_tree.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace e2e;
 
-constexpr char manifest_name[] = "manifest.txt";
 constexpr char big_file_name[] = "0-big.bin";
 constexpr size_t big_file_size = 16u << 20;
 constexpr char stamp_name[] = ".talvik-stamp";
 constexpr char decode_failure[] = "Error, couldn't decode attached data.\r\n";
-
-// Deterministic bytes that compress about half.
-std::string pattern(size_t length, uint32_t seed) {
-    std::string text(length, '\0');
-    uint32_t state = seed * 2654435761u | 1;
-    for (char& c : text) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        c = static_cast<char>(state % 23);
-    }
-    return text;
-}
 
 class MetadataImage : public ::testing::Test {
   protected:
@@ -51,17 +37,18 @@ class MetadataImage : public ::testing::Test {
         name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         work = fresh_dir("metadata-" + name);
         app = work / "app";
+        tree.folder = app;
         fs::create_directories(app);
         fs::copy_file(probe_exe(), app / "probe.exe");
-        add("probe.exe", read_file(probe_exe()));
-        add(big_file_name, pattern(big_file_size, 1));
+        tree.add("probe.exe", read_file(probe_exe()));
+        tree.add(big_file_name, compressible_bytes(big_file_size, 1));
         for (int file = 0; file < 30; ++file) {
             char relative[64];
             std::snprintf(relative, sizeof relative, "d%d/s%d/f%02d.dat", file % 4, file % 3, file);
-            add(relative, pattern(100 + file * 997, file + 2));
+            tree.add(relative, compressible_bytes(100 + file * 997, file + 2));
         }
-        add("Data/Empty.txt", "");
-        write_file(app / manifest_name, manifest);
+        tree.add("Data/Empty.txt", "");
+        tree.write_manifest();
         target = local_appdata() / "TalvikE2E" / ("metadata-" + name);
         fs::remove_all(target);
         pack(app, "Launcher.exe");
@@ -72,19 +59,6 @@ class MetadataImage : public ::testing::Test {
         if (!target.empty()) {
             fs::remove_all(target);
         }
-    }
-
-    void add(const std::string& relative, const std::string& contents) {
-        write_file(app / relative, contents);
-        files.push_back({relative, contents});
-        std::string windows_name = relative;
-        std::replace(windows_name.begin(), windows_name.end(), '/', '\\');
-        char line[128];
-        std::snprintf(
-            line, sizeof line, "%08lX %zu %s\n",
-            crc32(0, reinterpret_cast<const Bytef*>(contents.data()), static_cast<uInt>(contents.size())),
-            contents.size(), windows_name.c_str());
-        manifest += line;
     }
 
     void pack(const fs::path& folder, const std::string& image, const std::string& reuse_check = "metadata") {
@@ -113,20 +87,11 @@ class MetadataImage : public ::testing::Test {
         return image + " " + probe_options + " --verify-tree " + manifest_name;
     }
 
-    // A start whose child ran and found the tree exact.
-    void expect_exact_start(const Outcome& outcome, uint32_t status, const std::string& what) {
-        EXPECT_EQ(outcome.exit_code, status) << what << "\n" << outcome.out << outcome.err;
-        EXPECT_EQ(outcome.err, "") << what;
-        ProbeReport report = parse_probe_report(outcome.out);
-        EXPECT_TRUE(report.complete) << what << "\n" << outcome.out;
-        EXPECT_EQ(report.fields["tree"], "exact") << what << "\n" << outcome.out;
-    }
-
     // Whether the next start can take the fast road: only then does the ruined copy run.
     bool fast_road_open() {
         Outcome outcome = run_windows(work, command("Undecodable.exe", "--exit 0x5A"));
         if (outcome.exit_code == 0x5Au) {
-            expect_exact_start(outcome, 0x5A, "fast road");
+            expect_exact_tree_seen(outcome, 0x5A, "fast road");
             return true;
         }
         EXPECT_EQ(outcome.exit_code, 2u);
@@ -135,7 +100,7 @@ class MetadataImage : public ::testing::Test {
     }
 
     void expect_tree_on_disk() {
-        for (const auto& [relative, contents] : files) {
+        for (const auto& [relative, contents] : tree.files) {
             EXPECT_TRUE(read_file(target / relative) == contents) << relative;
         }
     }
@@ -155,14 +120,13 @@ class MetadataImage : public ::testing::Test {
     fs::path work;
     fs::path app;
     fs::path target;
-    std::vector<std::pair<std::string, std::string>> files;
-    std::string manifest;
+    VerifiedTree tree;
 };
 
 TEST_F(MetadataImage, WarmStartOverAnIntactTreeNeedsNeitherDecoderNorEntryFiles) {
     // Before any complete start there is no stamp: the ruined copy has to decode, and fails.
     EXPECT_FALSE(fast_road_open());
-    expect_exact_start(run_windows(work, command()), 0, "cold start");
+    expect_exact_tree_seen(run_windows(work, command()), 0, "cold start");
     ASSERT_TRUE(fs::is_regular_file(target / stamp_name));
     EXPECT_EQ(leftover_temporaries(), std::vector<std::string>{});
     auto before = snapshot_tree(target);
@@ -178,10 +142,10 @@ TEST_F(MetadataImage, WarmStartOverAnIntactTreeNeedsNeitherDecoderNorEntryFiles)
 TEST_F(MetadataImage, CrcImageNeverTakesTheFastRoad) {
     pack(app, "Crc.exe", "crc");
     make_undecodable("Crc.exe", "CrcUndecodable.exe");
-    expect_exact_start(run_windows(work, command("Crc.exe")), 0, "crc cold start");
+    expect_exact_tree_seen(run_windows(work, command("Crc.exe")), 0, "crc cold start");
     EXPECT_FALSE(fs::exists(target / stamp_name)) << "a crc image writes no stamp";
     // Even over the stamp of a metadata image with the same attached data.
-    expect_exact_start(run_windows(work, command()), 0, "metadata start");
+    expect_exact_tree_seen(run_windows(work, command()), 0, "metadata start");
     ASSERT_TRUE(fs::exists(target / stamp_name));
     Outcome outcome = run_windows(work, command("CrcUndecodable.exe"));
     EXPECT_EQ(outcome.exit_code, 2u);
@@ -206,7 +170,7 @@ INSTANTIATE_TEST_SUITE_P(Damages, DamagedTree,
                          damage_name);
 
 TEST_P(DamagedTree, NextStartTakesTheFullRoadAndRepairs) {
-    expect_exact_start(run_windows(work, command()), 0, "cold start");
+    expect_exact_tree_seen(run_windows(work, command()), 0, "cold start");
     ASSERT_TRUE(fast_road_open());
     const fs::path victim = target / "d2" / "s2" / "f14.dat";
     ASSERT_TRUE(fs::exists(victim));
@@ -240,13 +204,13 @@ TEST_P(DamagedTree, NextStartTakesTheFullRoadAndRepairs) {
         EXPECT_FALSE(fs::exists(target / stamp_name)) << "a start that failed leaves no stamp";
         fs::remove(victim);
     }
-    expect_exact_start(run_windows(work, command()), 0, "repairing start");
+    expect_exact_tree_seen(run_windows(work, command()), 0, "repairing start");
     expect_tree_on_disk();
     EXPECT_TRUE(fast_road_open()) << "the repairing start left a stamp of the repaired tree";
 }
 
 TEST_F(MetadataImage, StampOfAnotherImageOrOneThatDoesNotParseIsIgnored) {
-    expect_exact_start(run_windows(work, command()), 0, "cold start");
+    expect_exact_tree_seen(run_windows(work, command()), 0, "cold start");
     const std::string stamp = read_file(target / stamp_name);
     ASSERT_GT(stamp.size(), 40u);
 
@@ -277,7 +241,7 @@ TEST_F(MetadataImage, StampOfAnotherImageOrOneThatDoesNotParseIsIgnored) {
 }
 
 TEST_F(MetadataImage, LauncherKilledWhileWritingLeavesNoStamp) {
-    expect_exact_start(run_windows(work, command()), 0, "cold start");
+    expect_exact_tree_seen(run_windows(work, command()), 0, "cold start");
     ASSERT_TRUE(fs::exists(target / stamp_name));
     // The next start must write the big file again; it is stopped inside it.
     fs::remove(target / big_file_name);
@@ -290,7 +254,7 @@ TEST_F(MetadataImage, LauncherKilledWhileWritingLeavesNoStamp) {
     EXPECT_LT(fs::file_size(target / big_file_name), big_file_size);
     EXPECT_FALSE(fs::exists(target / stamp_name)) << "removed before the first write";
     EXPECT_FALSE(fast_road_open());
-    expect_exact_start(run_windows(work, command()), 0, "repairing start");
+    expect_exact_tree_seen(run_windows(work, command()), 0, "repairing start");
     expect_tree_on_disk();
     EXPECT_TRUE(fast_road_open());
 }
@@ -300,7 +264,7 @@ TEST_F(MetadataImage, SixteenColdStartsAllSucceedAndLeaveOneValidStamp) {
     ASSERT_EQ(crowd.status, 0) << crowd.facts["crowd_errors"];
     ASSERT_EQ(crowd.processes.size(), 16u);
     for (size_t index = 0; index < crowd.processes.size(); ++index) {
-        expect_exact_start(crowd.processes[index], 0x2A, "launcher " + std::to_string(index));
+        expect_exact_tree_seen(crowd.processes[index], 0x2A, "launcher " + std::to_string(index));
     }
     expect_tree_on_disk();
     EXPECT_TRUE(fs::is_regular_file(target / stamp_name));
@@ -310,10 +274,10 @@ TEST_F(MetadataImage, SixteenColdStartsAllSucceedAndLeaveOneValidStamp) {
 
 TEST_F(MetadataImage, UnwritableStampChangesNothingButSpeed) {
     fs::create_directories(target / stamp_name);
-    expect_exact_start(run_windows(work, command()), 0, "cold start");
+    expect_exact_tree_seen(run_windows(work, command()), 0, "cold start");
     expect_tree_on_disk();
     auto before = snapshot_tree(target);
-    expect_exact_start(run_windows(work, command()), 0, "warm start");
+    expect_exact_tree_seen(run_windows(work, command()), 0, "warm start");
     EXPECT_EQ(snapshot_tree(target), before) << "the warm start checked by CRC-32 and wrote nothing";
     EXPECT_FALSE(fast_road_open());
     EXPECT_TRUE(fs::is_directory(target / stamp_name));

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -13,31 +12,18 @@
 #include <vector>
 
 #include "tests/e2e/e2e_support.hpp"
+#include "tests/e2e/verified_tree.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace e2e;
 
-constexpr char manifest_name[] = "manifest.txt";
 constexpr char big_file_name[] = "0-big.bin";
 // Written in 512 chunks of 32,768 bytes: long enough to stop a writer inside it.
 constexpr size_t big_file_size = 16u << 20;
 constexpr int folder_count = 12;
 constexpr int files_per_folder = 20;
-
-// Deterministic bytes that compress about half: the image stays small, decoding stays real.
-std::string pattern(size_t length, uint32_t seed) {
-    std::string text(length, '\0');
-    uint32_t state = seed * 2654435761u | 1;
-    for (char& c : text) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        c = static_cast<char>(state % 23);
-    }
-    return text;
-}
 
 // An app folder of the probe, one big file, 240 small files two levels down, an empty
 // file, and the manifest that the probe checks them against.
@@ -50,20 +36,21 @@ class SimultaneousStarts : public ::testing::Test {
         name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         work = fresh_dir("simultaneous-" + name);
         fs::path app = work / "app";
+        tree.folder = app;
         fs::create_directories(app);
         fs::copy_file(probe_exe(), app / "probe.exe");
-        add(app, "probe.exe", read_file(probe_exe()));
-        add(app, big_file_name, pattern(big_file_size, 1));
+        tree.add("probe.exe", read_file(probe_exe()));
+        tree.add(big_file_name, compressible_bytes(big_file_size, 1));
         for (int folder = 0; folder < folder_count; ++folder) {
             for (int file = 0; file < files_per_folder; ++file) {
                 char relative[64];
                 std::snprintf(relative, sizeof relative, "d%02d/s%d/f%02d.dat", folder, file % 3, file);
-                add(app, relative,
-                    pattern(64 + (folder * 7919 + file * 104729) % 40000, folder * 100 + file + 2));
+                tree.add(relative, compressible_bytes(64 + (folder * 7919 + file * 104729) % 40000,
+                                                      folder * 100 + file + 2));
             }
         }
-        add(app, "empty.txt", "");
-        write_file(app / manifest_name, manifest);
+        tree.add("empty.txt", "");
+        tree.write_manifest();
         target = local_appdata() / "TalvikE2E" / name;
         fs::remove_all(target);
         std::string output;
@@ -80,32 +67,8 @@ class SimultaneousStarts : public ::testing::Test {
         }
     }
 
-    void add(const fs::path& app, const std::string& relative, const std::string& contents) {
-        write_file(app / relative, contents);
-        files.push_back({relative, contents});
-        std::string windows_name = relative;
-        std::replace(windows_name.begin(), windows_name.end(), '/', '\\');
-        char line[128];
-        std::snprintf(
-            line, sizeof line, "%08lX %zu %s\n",
-            crc32(0, reinterpret_cast<const Bytef*>(contents.data()), static_cast<uInt>(contents.size())),
-            contents.size(), windows_name.c_str());
-        manifest += line;
-    }
-
-    // A launcher's outcome: its status is the child's, it printed nothing of its own,
-    // and its child found the whole tree exact.
-    void expect_exact_tree_seen(const Outcome& outcome, uint32_t status, const std::string& what) {
-        EXPECT_EQ(outcome.exit_code, status) << what << "\n" << outcome.err;
-        EXPECT_EQ(outcome.err, "") << what;
-        ProbeReport report = parse_probe_report(outcome.out);
-        EXPECT_TRUE(report.complete) << what << "\n" << outcome.out;
-        EXPECT_EQ(report.fields["tree"], "exact") << what << "\n" << outcome.out;
-        EXPECT_EQ(report.fields["tree-files"], std::to_string(files.size())) << what;
-    }
-
     void expect_tree_on_disk() {
-        for (const auto& [relative, contents] : files) {
+        for (const auto& [relative, contents] : tree.files) {
             EXPECT_TRUE(read_file(target / relative) == contents) << relative;
         }
     }
@@ -117,17 +80,17 @@ class SimultaneousStarts : public ::testing::Test {
     std::string name;
     fs::path work;
     fs::path target;
-    std::vector<std::pair<std::string, std::string>> files;
-    std::string manifest;
+    VerifiedTree tree;
 };
 
 TEST_F(SimultaneousStarts, SixteenColdStartsAllRunTheirChildOverAnExactTree) {
-    ASSERT_GE(files.size(), 200u);
+    ASSERT_GE(tree.files.size(), 200u);
     CrowdOutcome crowd = run_crowd(work, "together", {"16", command("--exit 0x2A")});
     ASSERT_EQ(crowd.status, 0) << crowd.facts["crowd_errors"];
     ASSERT_EQ(crowd.processes.size(), 16u);
     for (size_t index = 0; index < crowd.processes.size(); ++index) {
-        expect_exact_tree_seen(crowd.processes[index], 0x2A, "launcher " + std::to_string(index));
+        expect_exact_tree_seen(crowd.processes[index], 0x2A, "launcher " + std::to_string(index),
+                               tree.files.size());
     }
     expect_tree_on_disk();
 }
@@ -146,7 +109,8 @@ TEST_F(SimultaneousStarts, WriterKilledInsideAFileLeavesItToTheLaunchersWaitingF
     ASSERT_EQ(crowd.processes.size(), 4u);
     EXPECT_EQ(crowd.processes[0].exit_code, 0xDEADu) << "the writer was killed";
     for (size_t index = 1; index < crowd.processes.size(); ++index) {
-        expect_exact_tree_seen(crowd.processes[index], 0, "follower " + std::to_string(index));
+        expect_exact_tree_seen(crowd.processes[index], 0, "follower " + std::to_string(index),
+                               tree.files.size());
     }
     expect_tree_on_disk();
 }
@@ -163,7 +127,7 @@ TEST_F(SimultaneousStarts, StartWhileAnotherChildRunsWritesNothing) {
     EXPECT_EQ(crowd.facts["first_still_running"], "1");
     ASSERT_EQ(crowd.processes.size(), 2u);
     EXPECT_EQ(crowd.processes[0].exit_code, 0u);
-    expect_exact_tree_seen(crowd.processes[1], 0, "second start");
+    expect_exact_tree_seen(crowd.processes[1], 0, "second start", tree.files.size());
     // The empty file counts as intact too, so not one file is written again.
     EXPECT_EQ(snapshot_tree(target), before);
 }
