@@ -8,6 +8,9 @@
 // of those is the terminator.
 size_t bounded_length(const wchar_t* text, size_t capacity);
 
+// The unit with an ASCII lower-case letter made upper case, every other unit unchanged.
+wchar_t ascii_upper(wchar_t unit);
+
 // Where the last backslash stands among the first length units of text; length when none
 // of them is one.
 size_t last_backslash(const wchar_t* text, size_t length);

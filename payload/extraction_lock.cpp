@@ -5,6 +5,7 @@
 #include <wchar.h>
 
 #include "paths/path_capacity.hpp"
+#include "paths/path_text.hpp"
 #include "paths/shell_folder.hpp"
 
 ExtractionLock extraction_lock;
@@ -41,9 +42,7 @@ uint64_t path_hash(const wchar_t* text) {
                                      static_cast<int>(path_capacity), nullptr, nullptr, 0);
     if (folded == 0) {
         for (int at = 0; at < length; ++at) {
-            wchar_t unit = text[at];
-            folded_path[at] =
-                unit >= L'a' && unit <= L'z' ? static_cast<wchar_t>(unit - (L'a' - L'A')) : unit;
+            folded_path[at] = ascii_upper(text[at]);
         }
         folded = length;
     }

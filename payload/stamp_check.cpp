@@ -11,6 +11,7 @@
 #include "launcher/build_constants.hpp"
 #include "launcher/image_descriptor.hpp"
 #include "paths/full_path.hpp"
+#include "paths/path_text.hpp"
 #include "payload/extract.hpp"
 #include "payload/tree_stamp.hpp"
 
@@ -57,21 +58,17 @@ uint64_t get_u64(const unsigned char* bytes) {
 // Names are compared as the file system would find them: ASCII letters in either case.
 // Letters beyond ASCII must match exactly; a file whose name differs there only in case
 // fails the check and takes the full road, never the wrong file.
-wchar_t folded(wchar_t unit) {
-    return unit >= L'a' && unit <= L'z' ? static_cast<wchar_t>(unit - (L'a' - L'A')) : unit;
-}
-
 uint32_t name_hash(const wchar_t* name, uint32_t units) {
     uint32_t hash = 2166136261u;
     for (uint32_t at = 0; at < units; ++at) {
-        hash = (hash ^ folded(name[at])) * 16777619u;
+        hash = (hash ^ ascii_upper(name[at])) * 16777619u;
     }
     return hash;
 }
 
 bool same_name(const wchar_t* left, const wchar_t* right, uint32_t units) {
     for (uint32_t at = 0; at < units; ++at) {
-        if (folded(left[at]) != folded(right[at])) {
+        if (ascii_upper(left[at]) != ascii_upper(right[at])) {
             return false;
         }
     }

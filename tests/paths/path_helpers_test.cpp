@@ -165,6 +165,15 @@ TEST(PathText, BoundedLengthStopsAtTerminatorOrCapacity) {
     EXPECT_EQ(bounded_length(L"ab", 0), 0u);
 }
 
+TEST(PathText, AsciiUpperChangesOnlyAsciiLowerCase) {
+    EXPECT_EQ(ascii_upper(L'a'), L'A');
+    EXPECT_EQ(ascii_upper(L'z'), L'Z');
+    EXPECT_EQ(ascii_upper(L'Q'), L'Q');
+    EXPECT_EQ(ascii_upper(L'`'), L'`');
+    EXPECT_EQ(ascii_upper(L'{'), L'{');
+    EXPECT_EQ(ascii_upper(L'\u00e9'), L'\u00e9') << "letters beyond ASCII stay as they are";
+}
+
 TEST(PathText, LastBackslashLooksOnlyAtTheGivenLength) {
     struct Case {
         const wchar_t* text;
