@@ -6,7 +6,7 @@
 
 #include "diag/message_box.hpp"
 #include "diag/windowed_image.hpp"
-#include "launcher/build_constants.hpp"
+#include "constants/build_constants.hpp"
 
 namespace {
 

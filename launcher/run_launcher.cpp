@@ -6,11 +6,11 @@
 
 #include "child/console_events.hpp"
 #include "child/launch.hpp"
+#include "constants/build_constants.hpp"
 #include "diag/decimal.hpp"
 #include "diag/messages.hpp"
 #include "diag/report.hpp"
 #include "diag/stop.hpp"
-#include "launcher/build_constants.hpp"
 #include "paths/environment.hpp"
 #include "paths/full_path.hpp"
 #include "paths/launcher_path.hpp"

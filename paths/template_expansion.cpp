@@ -8,7 +8,7 @@
 
 #include "diag/decimal.hpp"
 #include "diag/stop.hpp"
-#include "launcher/build_constants.hpp"
+#include "constants/build_constants.hpp"
 #include "paths/environment.hpp"
 #include "paths/path_text.hpp"
 #include "paths/random_value.hpp"

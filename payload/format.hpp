@@ -3,6 +3,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "paths/path_capacity.hpp"
+
 // Layout of the attached data: 'K','A','Y', one zstd frame, zero bytes up to a multiple
 // of 8, then the 64-bit offset of that count itself. The frame decodes to the entry
 // stream: per entry a UTF-16LE name and its 0x0000, a 64-bit size, a 32-bit CRC-32
@@ -10,6 +12,14 @@
 constexpr unsigned char attached_data_header[3] = {'K', 'A', 'Y'};
 constexpr size_t attached_data_header_size = sizeof attached_data_header;
 constexpr size_t attached_data_alignment = 8;
+// The 64-bit count that closes the block.
+constexpr size_t attached_data_trailer_size = 8;
+
+// The longest entry name the launcher takes, in UTF-16 units without the terminator; a longer
+// one is undecodable data. Joined to the target directory with one backslash, a name must fit
+// a path buffer with its terminator.
+constexpr size_t max_entry_name_units = 1023;
+constexpr size_t max_entry_path_units = path_capacity - 1;
 
 // Window sizes a frame may ask for, as powers of two: the smallest window zstd encodes, and
 // the decoder's default limit, which the launcher never raises.

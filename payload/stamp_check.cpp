@@ -8,8 +8,8 @@
 
 #include <zlib.h>
 
-#include "launcher/build_constants.hpp"
-#include "launcher/image_descriptor.hpp"
+#include "constants/build_constants.hpp"
+#include "constants/image_descriptor.hpp"
 #include "paths/full_path.hpp"
 #include "paths/path_text.hpp"
 #include "payload/extract.hpp"

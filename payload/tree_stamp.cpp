@@ -5,9 +5,9 @@
 
 #include <zlib.h>
 
+#include "constants/build_constants.hpp"
+#include "constants/image_descriptor.hpp"
 #include "diag/stop.hpp"
-#include "launcher/build_constants.hpp"
-#include "launcher/image_descriptor.hpp"
 #include "paths/full_path.hpp"
 #include "payload/extract.hpp"
 #include "payload/extraction_lock.hpp"

@@ -30,14 +30,16 @@ inline void put_bytes(Bytes& out, const Bytes& bytes) {
 
 // UTF-16LE units followed by a 0x0000 terminator.
 inline void put_utf16z(Bytes& out, std::u16string_view text) {
-    for (char16_t unit : text)
+    for (char16_t unit : text) {
         put_u16(out, unit);
+    }
     put_u16(out, 0);
 }
 
 inline void pad_to(Bytes& out, std::size_t alignment) {
-    while (out.size() % alignment != 0)
+    while (out.size() % alignment != 0) {
         out.push_back(0);
+    }
 }
 
 inline void patch_u16(std::span<unsigned char> out, std::size_t offset, std::uint16_t value) {

@@ -26,8 +26,9 @@ constexpr Colour letter_colour = {255, 255, 255};
 
 bool in_rounded_square(double x, double y) {
     double low = square_margin, high = 1.0 - square_margin;
-    if (x < low || x > high || y < low || y > high)
+    if (x < low || x > high || y < low || y > high) {
         return false;
+    }
     double cx = std::clamp(x, low + corner_radius, high - corner_radius);
     double cy = std::clamp(y, low + corner_radius, high - corner_radius);
     double dx = x - cx, dy = y - cy;
@@ -51,10 +52,12 @@ enum class Cover { all, none, some };
 
 Cover box_cover(double x0, double y0, double x1, double y1, double left, double top, double right,
                 double bottom) {
-    if (x0 >= left && x1 <= right && y0 >= top && y1 <= bottom)
+    if (x0 >= left && x1 <= right && y0 >= top && y1 <= bottom) {
         return Cover::all;
-    if (x1 <= left || x0 >= right || y1 <= top || y0 >= bottom)
+    }
+    if (x1 <= left || x0 >= right || y1 <= top || y0 >= bottom) {
         return Cover::none;
+    }
     return Cover::some;
 }
 
@@ -62,8 +65,9 @@ Cover box_cover(double x0, double y0, double x1, double y1, double left, double 
 Cover square_cover(double x0, double y0, double x1, double y1) {
     double low = square_margin, high = 1.0 - square_margin;
     Cover outer = box_cover(x0, y0, x1, y1, low, low, high, high);
-    if (outer != Cover::all)
+    if (outer != Cover::all) {
         return outer;
+    }
     bool clear_of_corners =
         box_cover(x0, y0, x1, y1, low + corner_radius, low, high - corner_radius, high) == Cover::all ||
         box_cover(x0, y0, x1, y1, low, low + corner_radius, high, high - corner_radius) == Cover::all;
@@ -73,8 +77,9 @@ Cover square_cover(double x0, double y0, double x1, double y1) {
 Cover letter_cover(double x0, double y0, double x1, double y1) {
     Cover bar = box_cover(x0, y0, x1, y1, bar_left, bar_top, bar_right, bar_bottom);
     Cover stem = box_cover(x0, y0, x1, y1, stem_left, bar_top, stem_right, stem_bottom);
-    if (bar == Cover::all || stem == Cover::all)
+    if (bar == Cover::all || stem == Cover::all) {
         return Cover::all;
+    }
     return bar == Cover::none && stem == Cover::none ? Cover::none : Cover::some;
 }
 
@@ -101,8 +106,9 @@ Bytes draw_default_icon(std::uint32_t size) {
                         double y = (py + (sy + 0.5) / samples_per_axis) / size;
                         if (in_rounded_square(x, y)) {
                             ++square_hits;
-                            if (in_letter(x, y))
+                            if (in_letter(x, y)) {
                                 ++letter_hits;
+                            }
                         }
                     }
                 }
@@ -123,7 +129,8 @@ Bytes draw_default_icon(std::uint32_t size) {
 
 std::vector<Bytes> draw_default_icon_images() {
     std::vector<Bytes> images;
-    for (std::uint32_t size : icon_sizes)
+    for (std::uint32_t size : icon_sizes) {
         images.push_back(encode_png_rgba(size, size, draw_default_icon(size)));
+    }
     return images;
 }

@@ -21,14 +21,16 @@ int main(int argc, char** argv) {
         << "#include \"resources/icon_group.hpp\"\n\n#include <iterator>\n\nnamespace {\n";
     for (std::size_t slot = 0; slot < images.size(); ++slot) {
         out << "\nconst unsigned char png_" << icon_sizes[slot] << "[] = {";
-        for (std::size_t at = 0; at < images[slot].size(); ++at)
+        for (std::size_t at = 0; at < images[slot].size(); ++at) {
             out << (at % 16 == 0 ? "\n    " : " ") << static_cast<unsigned>(images[slot][at]) << ",";
+        }
         out << "\n};\n";
     }
     out << "\n} // namespace\n\nstd::vector<Bytes> default_icon_images() {\n    return {";
-    for (std::size_t slot = 0; slot < images.size(); ++slot)
+    for (std::size_t slot = 0; slot < images.size(); ++slot) {
         out << (slot == 0 ? "" : ",") << "\n        Bytes(std::begin(png_" << icon_sizes[slot]
             << "), std::end(png_" << icon_sizes[slot] << "))";
+    }
     out << "};\n}\n";
     if (!out.flush()) {
         std::fprintf(stderr, "talvik-default-icons: cannot write %s\n", argv[1]);

@@ -14,47 +14,56 @@ constexpr std::uint32_t largest_byte_size = 255;
 
 std::string sizes_text() {
     std::string text;
-    for (std::uint32_t size : icon_sizes)
+    for (std::uint32_t size : icon_sizes) {
         text += (text.empty() ? "" : ", ") + std::to_string(size);
+    }
     return text;
 }
 
 } // namespace
 
 std::vector<Bytes> arrange_icon_images(const std::vector<IconFile>& files) {
-    if (files.size() != icon_sizes.size())
+    if (files.size() != icon_sizes.size()) {
         throw std::runtime_error("--icon needs exactly " + std::to_string(icon_sizes.size()) +
                                  " PNG files, one for each size " + sizes_text() + " (got " +
                                  std::to_string(files.size()) + ")");
+    }
     std::vector<std::optional<Bytes>> slots(icon_sizes.size());
     for (const IconFile& file : files) {
         std::optional<PngHeader> header = read_png_header(file.png);
-        if (!header)
+        if (!header) {
             throw std::runtime_error("icon " + file.name + " is not a PNG file");
-        if (header->bit_depth != png_bit_depth_8 || header->colour_type != png_colour_type_rgba)
+        }
+        if (header->bit_depth != png_bit_depth_8 || header->colour_type != png_colour_type_rgba) {
             throw std::runtime_error("icon " + file.name + " is not 8-bit RGBA (PNG colour type 6)");
+        }
         std::size_t slot = 0;
         while (slot < icon_sizes.size() &&
-               !(header->width == icon_sizes[slot] && header->height == icon_sizes[slot]))
+               !(header->width == icon_sizes[slot] && header->height == icon_sizes[slot])) {
             ++slot;
-        if (slot == icon_sizes.size())
+        }
+        if (slot == icon_sizes.size()) {
             throw std::runtime_error("icon " + file.name + " is " + std::to_string(header->width) + "x" +
                                      std::to_string(header->height) +
                                      " pixels; icons must be square, sized " + sizes_text());
-        if (slots[slot])
+        }
+        if (slots[slot]) {
             throw std::runtime_error("icon " + file.name + ": a second icon of " +
                                      std::to_string(icon_sizes[slot]) + " pixels");
+        }
         slots[slot] = file.png;
     }
     std::vector<Bytes> images;
-    for (std::optional<Bytes>& slot : slots)
+    for (std::optional<Bytes>& slot : slots) {
         images.push_back(std::move(*slot));
+    }
     return images;
 }
 
 Bytes write_group_icon_directory(const std::vector<Bytes>& images) {
-    if (images.size() != icon_sizes.size())
+    if (images.size() != icon_sizes.size()) {
         throw std::invalid_argument("write_group_icon_directory: one image per icon size");
+    }
     Bytes out;
     put_u16(out, 0); // reserved
     put_u16(out, icon_directory_type);

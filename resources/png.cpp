@@ -11,8 +11,9 @@ constexpr std::size_t ihdr_data_size = 13;
 constexpr unsigned char png_filter_none = 0;
 
 void put_u32_be(Bytes& out, std::uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8)
+    for (int shift = 24; shift >= 0; shift -= 8) {
         out.push_back(static_cast<unsigned char>(value >> shift));
+    }
 }
 
 std::uint32_t get_u32_be(const unsigned char* p) {
@@ -34,8 +35,9 @@ void put_chunk(Bytes& out, std::string_view type, const Bytes& data) {
 
 Bytes encode_png_rgba(std::uint32_t width, std::uint32_t height, const Bytes& rgba) {
     std::size_t row_size = std::size_t{width} * 4;
-    if (width == 0 || height == 0 || rgba.size() != row_size * height)
+    if (width == 0 || height == 0 || rgba.size() != row_size * height) {
         throw std::invalid_argument("encode_png_rgba: pixel count does not match the size");
+    }
 
     Bytes filtered;
     filtered.reserve((row_size + 1) * height);
@@ -47,8 +49,9 @@ Bytes encode_png_rgba(std::uint32_t width, std::uint32_t height, const Bytes& rg
     uLongf compressed_size = compressBound(static_cast<uLong>(filtered.size()));
     Bytes compressed(compressed_size);
     if (compress2(compressed.data(), &compressed_size, filtered.data(), static_cast<uLong>(filtered.size()),
-                  Z_BEST_COMPRESSION) != Z_OK)
+                  Z_BEST_COMPRESSION) != Z_OK) {
         throw std::runtime_error("zlib could not compress the icon pixels");
+    }
     compressed.resize(compressed_size);
 
     Bytes header;
@@ -69,18 +72,23 @@ Bytes encode_png_rgba(std::uint32_t width, std::uint32_t height, const Bytes& rg
 
 std::optional<PngHeader> read_png_header(const Bytes& png) {
     constexpr std::size_t ihdr_chunk_end = sizeof png_signature + 8 + ihdr_data_size + 4;
-    if (png.size() < ihdr_chunk_end)
+    if (png.size() < ihdr_chunk_end) {
         return std::nullopt;
-    for (std::size_t i = 0; i < sizeof png_signature; ++i)
-        if (png[i] != png_signature[i])
+    }
+    for (std::size_t i = 0; i < sizeof png_signature; ++i) {
+        if (png[i] != png_signature[i]) {
             return std::nullopt;
+        }
+    }
     const unsigned char* chunk = png.data() + sizeof png_signature;
     if (get_u32_be(chunk) != ihdr_data_size ||
-        std::string_view(reinterpret_cast<const char*>(chunk + 4), 4) != "IHDR")
+        std::string_view(reinterpret_cast<const char*>(chunk + 4), 4) != "IHDR") {
         return std::nullopt;
+    }
     uLong crc = crc32(0, chunk + 4, static_cast<uInt>(4 + ihdr_data_size));
-    if (get_u32_be(chunk + 8 + ihdr_data_size) != static_cast<std::uint32_t>(crc))
+    if (get_u32_be(chunk + 8 + ihdr_data_size) != static_cast<std::uint32_t>(crc)) {
         return std::nullopt;
+    }
     const unsigned char* data = chunk + 8;
     PngHeader header;
     header.width = get_u32_be(data);

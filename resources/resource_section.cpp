@@ -37,9 +37,11 @@ std::size_t aligned(std::size_t offset) {
 
 Bytes write_resource_section(const std::vector<ResourceEntry>& entries, std::uint32_t section_rva) {
     Types types;
-    for (const ResourceEntry& entry : entries)
-        if (!types[entry.type][entry.id].emplace(neutral_language, &entry.data).second)
+    for (const ResourceEntry& entry : entries) {
+        if (!types[entry.type][entry.id].emplace(neutral_language, &entry.data).second) {
             throw std::runtime_error("two resources with the same type and id");
+        }
+    }
 
     // Layout: root, the name-level tables, the language-level tables, data entries, data.
     std::size_t offset = directory_size(types.size());
@@ -49,11 +51,12 @@ Bytes write_resource_section(const std::vector<ResourceEntry>& entries, std::uin
         offset += directory_size(names.size());
     }
     std::map<std::pair<std::uint16_t, std::uint16_t>, std::size_t> language_tables;
-    for (const auto& [type, names] : types)
+    for (const auto& [type, names] : types) {
         for (const auto& [id, languages] : names) {
             language_tables[{type, id}] = offset;
             offset += directory_size(languages.size());
         }
+    }
     std::size_t data_entries_start = offset;
     std::size_t data_offset = data_entries_start + entries.size() * data_entry_size;
 
@@ -71,7 +74,7 @@ Bytes write_resource_section(const std::vector<ResourceEntry>& entries, std::uin
         }
     }
     std::size_t leaf = 0;
-    for (const auto& [type, names] : types)
+    for (const auto& [type, names] : types) {
         for (const auto& [id, languages] : names) {
             put_directory_header(section, languages.size());
             for (const auto& [language, data] : languages) {
@@ -79,14 +82,16 @@ Bytes write_resource_section(const std::vector<ResourceEntry>& entries, std::uin
                 put_u32(section, static_cast<std::uint32_t>(data_entries_start + leaf++ * data_entry_size));
             }
         }
+    }
 
     std::vector<const Bytes*> blobs;
-    for (const auto& [type, names] : types)
-        for (const auto& [id, languages] : names)
+    for (const auto& [type, names] : types) {
+        for (const auto& [id, languages] : names) {
             for (const auto& [language, data] : languages) {
                 data_offset = aligned(data_offset);
-                if (std::uint64_t{section_rva} + data_offset + data->size() > UINT32_MAX)
+                if (std::uint64_t{section_rva} + data_offset + data->size() > UINT32_MAX) {
                     throw std::runtime_error("the resources reach past the 32-bit address space of an image");
+                }
                 put_u32(section, static_cast<std::uint32_t>(section_rva + data_offset));
                 put_u32(section, static_cast<std::uint32_t>(data->size()));
                 put_u32(section, 0); // code page
@@ -94,6 +99,8 @@ Bytes write_resource_section(const std::vector<ResourceEntry>& entries, std::uin
                 blobs.push_back(data);
                 data_offset += data->size();
             }
+        }
+    }
     for (const Bytes* blob : blobs) {
         pad_to(section, data_alignment);
         put_bytes(section, *blob);

@@ -26,8 +26,9 @@ std::size_t begin_block(Bytes& out, std::uint16_t value_length, std::uint16_t ty
 
 void end_block(Bytes& out, std::size_t start) {
     std::size_t length = out.size() - start;
-    if (length > UINT16_MAX)
+    if (length > UINT16_MAX) {
         throw std::runtime_error("the version texts are too long for a version block");
+    }
     patch_u16(out, start, static_cast<std::uint16_t>(length));
 }
 
@@ -53,8 +54,9 @@ constexpr std::uint16_t fixed_file_info_size = 13 * 4;
 
 void put_string(Bytes& out, std::u16string_view key, std::u16string_view value) {
     std::size_t value_bytes = (value.size() + 1) * 2;
-    if (value_bytes > UINT16_MAX)
+    if (value_bytes > UINT16_MAX) {
         throw std::runtime_error("the version texts are too long for a version block");
+    }
     std::size_t start = begin_block(out, static_cast<std::uint16_t>(value_bytes), value_type_text, key);
     put_utf16z(out, value);
     end_block(out, start);
@@ -78,8 +80,9 @@ Bytes write_version_block(const VersionTexts& texts) {
              {u"ProductVersion", texts.product_version},
              {u"FileVersion", texts.file_version},
              {u"OriginalFilename", texts.original_filename},
-             {u"InternalName", texts.internal_name}})
+             {u"InternalName", texts.internal_name}}) {
         put_string(out, key, value);
+    }
     end_block(out, table);
     end_block(out, string_file_info);
 

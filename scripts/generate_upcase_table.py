@@ -116,7 +116,7 @@ def main():
         "// do not edit. " + str(len(units)) + " units of the Basic Multilingual Plane change under the",
         "// simple upper-case mapping; they form the runs below.",
         "",
-        '#include "tools/upcase_table.hpp"',
+        '#include "tools/app_folder/upcase_table.hpp"',
         "",
         "// clang-format off",
         "const UpcaseRun upcase_runs[] = {",

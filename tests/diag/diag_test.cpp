@@ -187,11 +187,13 @@ TEST_F(ReportTest, OpenFailureQuotesTheEntryPath) {
               "Error, failed to open 'C:\\cache\\Orrin-Deck\\data\\level 1.bin' for writing.\r\n");
 }
 
+// The abnormal stop must be told apart from both a reported failure and success.
+static_assert(abnormal_stop_status != reported_failure_status);
+static_assert(abnormal_stop_status != 0u);
+
 TEST_F(ReportTest, ExpandFailureQuotesTheTemplateAndStopsAbnormally) {
     Captured captured;
     EXPECT_REPORT(report_expand_failure(L"{CACHE_DIR}\\{FOO}\\x"), abnormal_stop_status, captured);
-    EXPECT_NE(abnormal_stop_status, reported_failure_status);
-    EXPECT_NE(abnormal_stop_status, 0u);
     EXPECT_EQ(captured.out, "");
     EXPECT_EQ(captured.err, "Error, couldn't runtime expand spec '{CACHE_DIR}\\{FOO}\\x'.\r\n");
 }

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/man_page.hpp"
-#include "tools/usage.hpp"
-#include "tools/version.hpp"
+#include "tools/cli/man_page.hpp"
+#include "tools/cli/usage.hpp"
+#include "tools/cli/version.hpp"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "tests/install/shell_run.hpp"
-#include "tools/usage.hpp"
+#include "tools/cli/usage.hpp"
 
 namespace {
 

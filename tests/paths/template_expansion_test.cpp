@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "launcher/build_constants.hpp"
+#include "constants/build_constants.hpp"
 #include "paths/path_capacity.hpp"
 #include "paths/shell_folder.hpp"
 #include "paths/template_expansion.hpp"

@@ -1,7 +1,7 @@
 // Build constants for test programs: the values of the Orrin Deck build, and attached
 // data holding an entry stream with only its end marker (one raw-block zstd frame).
-#include "launcher/build_constants.hpp"
-#include "launcher/image_descriptor.hpp"
+#include "constants/build_constants.hpp"
+#include "constants/image_descriptor.hpp"
 
 namespace {
 

@@ -2,10 +2,10 @@
 // folders that cannot be packed.
 
 #include "tests/tools/test_support.hpp"
-#include "tools/app_folder.hpp"
-#include "tools/exclude_pattern.hpp"
-#include "tools/report.hpp"
-#include "tools/text.hpp"
+#include "tools/app_folder/exclude_pattern.hpp"
+#include "tools/app_folder/folder_scan.hpp"
+#include "tools/host/tool_messages.hpp"
+#include "tools/host/unicode_text.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -16,8 +16,9 @@ namespace {
 
 std::vector<std::u16string> names_of(const std::vector<AppFile>& files) {
     std::vector<std::u16string> names;
-    for (const AppFile& file : files)
+    for (const AppFile& file : files) {
         names.push_back(file.name);
+    }
     return names;
 }
 
@@ -30,8 +31,9 @@ std::string scan_error(const fs::path& folder, std::optional<std::string> exe = 
 TEST(AppFolder, ExecutableFirstThenUtf16Order) {
     ScratchFolder app;
     for (const char* name : {"b.txt", "A.txt", "app.exe", "sub/z", "sub/a", "sub/deeper/x", "Z.txt", "ä.txt",
-                             "\xEF\xBF\xBD.txt", "\xF0\x9F\x98\x80.txt", "empty", "bin/other.exe"})
+                             "\xEF\xBF\xBD.txt", "\xF0\x9F\x98\x80.txt", "empty", "bin/other.exe"}) {
         write_file(app / name, std::string("content of ") + name);
+    }
     fs::create_directories(app / "nothing/inside");
 
     std::vector<AppFile> files = scan_app_folder(app.path(), std::nullopt);
@@ -49,8 +51,9 @@ TEST(AppFolder, ExecutableFirstThenUtf16Order) {
 
 TEST(AppFolder, ExeOptionNamesTheFirstEntry) {
     ScratchFolder app;
-    for (const char* name : {"a.exe", "b.exe", "bin/tool.exe", "x.txt"})
+    for (const char* name : {"a.exe", "b.exe", "bin/tool.exe", "x.txt"}) {
         write_file(app / name, "x");
+    }
     for (const char* exe : {"bin/tool.exe", "bin\\tool.exe"}) {
         std::vector<AppFile> files = scan_app_folder(app.path(), std::string(exe));
         EXPECT_EQ(names_of(files),
@@ -77,9 +80,10 @@ TEST(AppFolder, ExeOptionMistakes) {
         {"A.EXE", "no such file"},
         {"", "--exe is empty"},
     };
-    for (const auto& [exe, message] : cases)
+    for (const auto& [exe, message] : cases) {
         EXPECT_NE(scan_error(app.path(), std::string(exe)).find(message), std::string::npos)
             << exe << ": " << scan_error(app.path(), std::string(exe));
+    }
 }
 
 TEST(AppFolder, ExecutableMissingOrAmbiguous) {
@@ -128,8 +132,9 @@ TEST(AppFolder, NamesWindowsCannotTake) {
     }
     ScratchFolder fine;
     for (const char* name :
-         {"app.exe", "console.txt", "COM10", "nullable", "a.b.c", ".hidden", "COM\u2074", "CONIN", "x}{y"})
+         {"app.exe", "console.txt", "COM10", "nullable", "a.b.c", ".hidden", "COM\u2074", "CONIN", "x}{y"}) {
         write_file(fine / name, "x");
+    }
     EXPECT_EQ(scan_app_folder(fine.path(), std::nullopt).size(), 9u);
 }
 
@@ -173,8 +178,9 @@ TEST(AppFolder, NameLengthLimit) {
     // Units, not bytes: 250 two-byte characters in UTF-8 are 250 units.
     ScratchFolder wide;
     std::string umlauts;
-    for (int i = 0; i < 120; ++i)
+    for (int i = 0; i < 120; ++i) {
         umlauts += "ü";
+    }
     write_file(wide / "app.exe", "x");
     write_file(wide / (folders + umlauts), "x");
     EXPECT_EQ(scan_app_folder(wide.path(), std::nullopt)[1].name.size(), 924u);
@@ -207,16 +213,18 @@ TEST(AppFolder, CaseClashesByWindowsRules) {
     for (const Case& c : cases) {
         ScratchFolder app;
         write_file(app / "main.exe", "x");
-        for (const char* file : c.files)
+        for (const char* file : c.files) {
             write_file(app / file, "x");
+        }
         EXPECT_NE(scan_error(app.path(), "main.exe").find(c.message), std::string::npos)
             << c.files[0] << ": " << scan_error(app.path(), "main.exe");
     }
     // Names that only a full or locale-specific mapping would join are apart on NTFS.
     ScratchFolder apart;
-    for (const char* name :
-         {"app.exe", "stra\u00DFe", "STRASSE", "\u212A", "k", "\U00010428", "\U00010400", "data/x", "data2"})
+    for (const char* name : {"app.exe", "stra\u00DFe", "STRASSE", "\u212A", "k", "\U00010428", "\U00010400",
+                             "data/x", "data2"}) {
         write_file(apart / name, "x");
+    }
     EXPECT_EQ(scan_app_folder(apart.path(), std::nullopt).size(), 9u);
 }
 
@@ -245,13 +253,13 @@ TEST(AppFolder, SymbolicLinks) {
         ScratchFolder app;
         write_file(app / "app.exe", "x");
         std::string kind = what;
-        if (kind == "file out")
+        if (kind == "file out") {
             fs::create_symlink(outside / "secret.txt", app / "secret.txt");
-        else if (kind == "folder out")
+        } else if (kind == "folder out") {
             fs::create_directory_symlink(outside.path(), app / "sub");
-        else if (kind == "dangling")
+        } else if (kind == "dangling") {
             fs::create_symlink(app / "missing", app / "broken");
-        else {
+        } else {
             fs::create_directories(app / "sub");
             fs::create_directory_symlink("..", app / "sub/up");
         }
@@ -273,8 +281,9 @@ TEST(AppFolder, FoldersThatCannotBeRead) {
 }
 
 TEST(AppFolder, UnreadableFile) {
-    if (geteuid() == 0)
+    if (geteuid() == 0) {
         GTEST_SKIP() << "permissions do not stop root";
+    }
     ScratchFolder locked;
     write_file(locked / "app.exe", "x");
     write_file(locked / "private.txt", "x");
@@ -287,8 +296,9 @@ namespace {
 ScanSettings excluding(std::vector<std::string> patterns, std::optional<std::string> exe = std::nullopt) {
     ScanSettings settings;
     settings.exe = exe;
-    for (const std::string& pattern : patterns)
+    for (const std::string& pattern : patterns) {
         settings.excludes.push_back(parse_exclude_pattern(pattern));
+    }
     return settings;
 }
 
@@ -301,8 +311,9 @@ std::string scan_error(const fs::path& folder, const ScanSettings& settings) {
 TEST(AppFolder, ExcludedFilesAndFolders) {
     ScratchFolder app;
     for (const char* name : {"app.exe", "app.pdb", "lib/x.dll", "lib/x.PDB", "docs/a.md", "docs/sub/b.md",
-                             "src/build/out.o", "build/keep.txt", "Notes.TXT"})
+                             "src/build/out.o", "build/keep.txt", "Notes.TXT"}) {
         write_file(app / name, "x");
+    }
     ScanSettings settings = excluding({"*.pdb", "/docs/*.md", "src/build/", "notes.txt"});
     std::size_t progress_calls = 0;
     settings.progress = [&](std::size_t files, std::uint64_t bytes) {

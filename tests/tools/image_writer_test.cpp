@@ -2,20 +2,22 @@
 // attached data that passes the limit while it streams, the descriptor read back, and the
 // output file's copies.
 
-#include "launcher/image_descriptor.hpp"
+#include "constants/image_descriptor.hpp"
+#include "payload/entry_listing.hpp"
 #include "payload/producer.hpp"
 #include "resources/byte_writer.hpp"
 #include "tests/tools/test_support.hpp"
-#include "tools/attached_data_identity.hpp"
-#include "tools/embedded_stub.hpp"
-#include "tools/image_descriptor.hpp"
-#include "tools/image_file.hpp"
-#include "tools/image_list.hpp"
-#include "tools/image_writer.hpp"
-#include "tools/pe_layout.hpp"
-#include "tools/pending_output.hpp"
-#include "tools/report.hpp"
-#include "tools/text.hpp"
+#include "tools/host/tool_messages.hpp"
+#include "tools/host/unicode_text.hpp"
+#include "tools/image/attached_data_identity.hpp"
+#include "tools/image/constants_reader.hpp"
+#include "tools/image/descriptor_fields.hpp"
+#include "tools/image/embedded_stub.hpp"
+#include "tools/image/image_file.hpp"
+#include "tools/image/image_writer.hpp"
+#include "tools/image/pe_layout.hpp"
+#include "tools/list/list_command.hpp"
+#include "tools/pack/pending_output.hpp"
 
 #include <gtest/gtest.h>
 
@@ -167,16 +169,18 @@ TEST_F(WrittenImage, ConstantsReadBackThroughTheDescriptor) {
     std::span<const unsigned char> company = pe_bytes_from(image, parse_pe_image(image), fields.company_name);
     const std::vector<unsigned> units = {90,  252, 114, 105, 99, 104,    32,     937,
                                          109, 101, 103, 97,  32, 0xD83D, 0xDE00, 0};
-    for (std::size_t i = 0; i < units.size(); ++i)
+    for (std::size_t i = 0; i < units.size(); ++i) {
         EXPECT_EQ(get_u16(company.data() + 2 * i), units[i]) << i;
+    }
 }
 
 TEST_F(WrittenImage, IdentityFollowsTheAttachedDataHoweverItArrives) {
     ImagePlan plan = plan_for({u".", u"c", u"p", u"1.0.0.0"});
     Bytes attached(3 << 20, 0);
     std::mt19937 random(7);
-    for (unsigned char& byte : attached)
+    for (unsigned char& byte : attached) {
         byte = static_cast<unsigned char>(random());
+    }
     {
         std::ofstream file(scratch / "attached.bin", std::ios::binary);
         file.write(reinterpret_cast<const char*>(attached.data()),
@@ -222,8 +226,9 @@ TEST_F(WrittenImage, AttachedDataPassingTheLimitIsRefusedAsItStreams) {
 
     std::string noise(300000, '\0');
     std::mt19937 random(7);
-    for (char& byte : noise)
+    for (char& byte : noise) {
         byte = static_cast<char>(random());
+    }
     std::uint64_t produced = 0;
     {
         PendingOutput output(scratch / "image.exe");
@@ -248,8 +253,9 @@ TEST(ImageFile, CopiesThroughTheKernelOrThroughMemory) {
     ScratchFolder scratch;
     std::string data(3 * 1024 * 1024 + 17, '\0');
     std::mt19937 random(11);
-    for (char& byte : data)
+    for (char& byte : data) {
         byte = static_cast<char>(random());
+    }
     write_file(scratch / "block.bin", data);
     auto copy = [&](const fs::path& source, std::uint64_t most) {
         ImageFile file(scratch / "image.bin");

@@ -2,11 +2,11 @@
 // the UTF-8 to UTF-16 conversion of names and texts.
 
 #include "tests/tools/test_support.hpp"
-#include "tools/image_metadata.hpp"
-#include "tools/pack_options.hpp"
-#include "tools/report.hpp"
-#include "tools/template_check.hpp"
-#include "tools/text.hpp"
+#include "tools/host/tool_messages.hpp"
+#include "tools/host/unicode_text.hpp"
+#include "tools/pack/image_metadata.hpp"
+#include "tools/pack/pack_options.hpp"
+#include "tools/pack/template_check.hpp"
 
 #include <gtest/gtest.h>
 
@@ -22,8 +22,9 @@ TEST(DefaultTemplate, FromCompanyProductAndVersion) {
         {u"Zürich Soft", u"Über App", "0.0.0.0", u"{CACHE_DIR}\\ZürichSoft\\Über-App\\0.0"},
         {u"Acme", u"Acme", "65535.1.2.3", u"{CACHE_DIR}\\Acme\\Acme\\65535.1"},
     };
-    for (const Case& c : cases)
+    for (const Case& c : cases) {
         EXPECT_EQ(default_path_template(c.company, c.product, c.version), c.expected);
+    }
 }
 
 TEST(DefaultTemplate, NamesThatMakeNoDirectory) {
@@ -32,11 +33,12 @@ TEST(DefaultTemplate, NamesThatMakeNoDirectory) {
               }).find("empty directory name"),
               std::string::npos);
     for (std::u16string product : {u"a/b", u"a\\b", u"a:b", u"My {App}", u"what?", u"tab\u0001", u"CON",
-                                   u"Nul", u"com1", u"LPT\u00B9"})
+                                   u"Nul", u"com1", u"LPT\u00B9"}) {
         EXPECT_NE(
             error_of([&] { default_path_template(u"Acme", product, "1.0.0.0"); }).find("give --template"),
             std::string::npos)
             << utf16_to_utf8(product);
+    }
 }
 
 TEST(ImageMetadata, ReferenceBuild) {
@@ -115,13 +117,15 @@ TEST(Version, OneToFourNumbersEachUpTo65535) {
         {"1.20", "1.20.0.0"},        {"01.002.0003.00004", "1.2.3.4"},
         {"1.2.3.000001", "1.2.3.1"}, {"0000000000065535", "65535.0.0.0"},
     };
-    for (const auto& [given, text] : normalised)
+    for (const auto& [given, text] : normalised) {
         EXPECT_EQ(version_text(parse_version(given)), text) << given;
+    }
     for (const char* bad :
          {"", "1.2.3.4.5", "1.2.3.65536", "1..3.4", "a.b.c.d", "1.2.3.-4", " 1.2.3.4", "1.2.3.4 ", "+1.2.3.4",
-          "1.2.3.", ".1.2.3", "99999.0.0.0", "1.2.3.4.", "1,2", "."})
+          "1.2.3.", ".1.2.3", "99999.0.0.0", "1.2.3.4.", "1,2", "."}) {
         EXPECT_NE(error_of([&] { parse_version(bad); }).find("is not 1 to 4 numbers"), std::string::npos)
             << bad;
+    }
 }
 
 TEST(Version, NormalisedTextReachesTokensAndVersionBlock) {
@@ -171,9 +175,10 @@ TEST(TemplateCheck, WhatStopsTheLauncherIsAnError) {
         {u"x}{NOPE}", "unknown token {NOPE}"},
         {u"{CACHE_DIR}\\{a\nb}", "unknown token {a\\nb}"},
     };
-    for (const auto& [text, message] : cases)
+    for (const auto& [text, message] : cases) {
         EXPECT_NE(error_of([&] { check_path_template(text, values); }).find(message), std::string::npos)
             << utf16_to_utf8(text);
+    }
 }
 
 TEST(TemplateCheck, WhatTheLauncherDropsIsAWarning) {
@@ -205,9 +210,10 @@ TEST(Text, Utf8ToUtf16) {
     EXPECT_EQ(utf16_to_utf8(u"Zürich 😀"), "Zürich 😀");
     EXPECT_EQ(utf16_to_utf8(std::u16string{u'a', 0xD800}), "a\xEF\xBF\xBD");
     for (std::string bad : {"\xFF", "\xC3", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80",
-                            "a\x80", "\xE2\x82"})
+                            "a\x80", "\xE2\x82"}) {
         EXPECT_NE(error_of([&] { utf8_to_utf16(bad, "the name"); }).find("the name is not valid UTF-8"),
                   std::string::npos);
+    }
 }
 
 TEST(PackOptions, ValuesAndDefaults) {
@@ -249,8 +255,9 @@ TEST(PackOptions, OutputSpellingsAndExcludes) {
     for (std::vector<std::string> args : {std::vector<std::string>{"app", "-oout.exe"},
                                           {"app", "--output=out.exe"},
                                           {"app", "--output", "out.exe"},
-                                          {"-o", "out.exe", "app"}})
+                                          {"-o", "out.exe", "app"}}) {
         EXPECT_EQ(parse_pack_options(args).output, "out.exe") << args[1];
+    }
     EXPECT_EQ(parse_pack_options({"app", "-o-dash.exe"}).output, "-dash.exe");
 
     PackOptions options = parse_pack_options(
@@ -295,7 +302,8 @@ TEST(PackOptions, Mistakes) {
         {{"app", "-o", "a.exe", "--reuse-check=crc", "--reuse-check", "crc"}, "--reuse-check is given twice"},
         {{"app", "-o", "a.exe", "--reuse-check"}, "--reuse-check wants a value"},
     };
-    for (const auto& [args, message] : cases)
+    for (const auto& [args, message] : cases) {
         EXPECT_NE(error_of([&] { parse_pack_options(args); }).find(message), std::string::npos)
             << message << ": " << error_of([&] { parse_pack_options(args); });
+    }
 }

@@ -1,20 +1,22 @@
 // talvik as a program: help, mistakes on the command line and in the app folder, and
 // whole images made from a tiny app folder and read back.
 
-#include "launcher/image_descriptor.hpp"
+#include "constants/image_descriptor.hpp"
+#include "payload/entry_listing.hpp"
 #include "payload/producer.hpp"
 #include "resources/icon_group.hpp"
 #include "resources/manifest.hpp"
 #include "resources/png.hpp"
 #include "resources/version_block.hpp"
 #include "tests/tools/test_support.hpp"
-#include "tools/attached_data_identity.hpp"
-#include "tools/image_descriptor.hpp"
-#include "tools/image_list.hpp"
-#include "tools/image_metadata.hpp"
-#include "tools/pe_file.hpp"
-#include "tools/report.hpp"
-#include "tools/text.hpp"
+#include "tools/host/tool_messages.hpp"
+#include "tools/host/unicode_text.hpp"
+#include "tools/image/attached_data_identity.hpp"
+#include "tools/image/constants_reader.hpp"
+#include "tools/image/descriptor_fields.hpp"
+#include "tools/image/pe_file.hpp"
+#include "tools/list/list_command.hpp"
+#include "tools/pack/image_metadata.hpp"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -60,11 +62,13 @@ TEST(TalvikCommand, Help) {
     EXPECT_EQ(pack.exit_status, 0);
     for (const char* option :
          {"--exe", "--company", "--product", "--version", "--template", "--copyright", "--icon", "--level",
-          "--window-log", "--attached-data", "--quiet", "--windowed"})
+          "--window-log", "--attached-data", "--quiet", "--windowed"}) {
         EXPECT_NE(pack.out.find(option), std::string::npos) << option;
+    }
     // Nothing of a toolchain is left in what the user reads.
-    for (const char* gone : {"--lib-dir", "TALVIK_LIB_DIR", "TALVIK_MINGW", "mingw"})
+    for (const char* gone : {"--lib-dir", "TALVIK_LIB_DIR", "TALVIK_MINGW", "mingw"}) {
         EXPECT_EQ(pack.out.find(gone), std::string::npos) << gone;
+    }
     EXPECT_NE(pack.out.find("--exclude '*.pdb' --exclude '.git/'"), std::string::npos);
     EXPECT_NE(pack.out.find("symbolic link is followed"), std::string::npos);
     ToolResult nothing = run_talvik_binary({});
@@ -109,8 +113,9 @@ TEST(TalvikCommand, MistakesLeaveNoOutput) {
     auto folder_with = [&](const std::string& name,
                            const std::vector<std::pair<std::string, std::string>>& files) {
         fs::path folder = scratch / name;
-        for (const auto& [file, contents] : files)
+        for (const auto& [file, contents] : files) {
             write_file(folder / file, contents);
+        }
         fs::create_directories(folder);
         return folder.string();
     };
@@ -277,8 +282,9 @@ TEST(TalvikCommand, FailingWriteIsReported) {
     // with SIGXFSZ ignored so that the write reports it instead of ending the process.
     SmallPack small(200000);
     std::string command = "ulimit -f 128 && trap '' XFSZ && exec \"$TALVIK\"";
-    for (const std::string& arg : small.args())
+    for (const std::string& arg : small.args()) {
         command += " '" + arg + "'";
+    }
     ToolResult result = run_shell(command + " --level 1");
     expect_one_error_line(result, "cannot write " + (small.scratch / "out").string());
     EXPECT_NE(result.err.find("File too large"), std::string::npos) << result.err;
@@ -292,8 +298,9 @@ TEST(TalvikCommand, InterruptLeavesNothingBehind) {
     ScratchFolder capture;
     RunningTool tool = start_talvik_binary(small.args(), {}, capture.path());
     // Bounded, so that a talvik that never gets that far fails the test instead of hanging it.
-    for (int tries = 0; tries < 6000 && files_below(small.scratch / "out").empty(); ++tries)
+    for (int tries = 0; tries < 6000 && files_below(small.scratch / "out").empty(); ++tries) {
         usleep(1000);
+    }
     EXPECT_FALSE(files_below(small.scratch / "out").empty()) << "the pending output exists while it runs";
     usleep(100000);
     kill(tool.pid, SIGTERM);
@@ -308,8 +315,9 @@ namespace {
 class PackedImage : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!fs::exists(stub_image))
+        if (!fs::exists(stub_image)) {
             GTEST_SKIP() << "no Windows build in " << win_build_dir;
+        }
         write_file(app / "Orrin Deck.exe", read_file(stub_image));
         write_file(app / "data/empty.bin", "");
         write_file(app / "data/numbers.txt", std::string(5000, '7'));
@@ -406,8 +414,9 @@ namespace {
 
 std::string quoted(const std::string& text) {
     std::string out = "'";
-    for (char c : text)
+    for (char c : text) {
         out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
     return out + "'";
 }
 
@@ -422,8 +431,9 @@ TEST_F(PackedImage, SameBytesWhateverTheSurroundings) {
     // The same files with other modification times, in another folder.
     fs::path moved = temp / "moved app";
     fs::copy(app.path(), moved, fs::copy_options::recursive);
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(moved))
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(moved)) {
         fs::last_write_time(entry.path(), fs::file_time_type::clock::now() - std::chrono::hours(24 * 400));
+    }
     fs::create_directories(temp / "elsewhere/deeper");
     fs::create_directories(temp / "other tmp");
 
@@ -543,8 +553,9 @@ TEST_F(PackedImage, HeaderResourcesAndLayout) {
                                                               {optional + 64, 4},
                                                               {optional + 112 + 2 * 8, 8},
                                                               {table_end, 80},
-                                                              {descriptor + 16, 48}})
+                                                              {descriptor + 16, 48}}) {
             std::fill_n(bytes.begin() + from, count, 0);
+        }
         return bytes;
     };
     EXPECT_TRUE(masked(file) == masked(stub_bytes));
@@ -561,8 +572,9 @@ TEST_F(PackedImage, HeaderResourcesAndLayout) {
     std::string manifest = launcher_manifest();
 
     std::map<std::pair<std::uint32_t, std::uint32_t>, Bytes> expected;
-    for (std::uint32_t i = 0; i < 7; ++i)
+    for (std::uint32_t i = 0; i < 7; ++i) {
         expected[{3, i + 1}] = icons[i];
+    }
     expected[{14, 1}] = write_group_icon_directory(icons);
     expected[{16, 1}] = write_version_block(texts);
     expected[{24, 1}] = Bytes(manifest.begin(), manifest.end());
@@ -573,8 +585,9 @@ TEST_F(PackedImage, HeaderResourcesAndLayout) {
         found[{leaf.type, leaf.id}] = leaf.data;
     }
     EXPECT_EQ(found.size(), expected.size());
-    for (const auto& [key, data] : expected)
+    for (const auto& [key, data] : expected) {
         EXPECT_EQ(found[key], data) << "type " << key.first << " id " << key.second;
+    }
 }
 
 TEST_F(PackedImage, WindowedImageDiffersOnlyInItsSubsystem) {
@@ -627,9 +640,11 @@ TEST_F(PackedImage, ReuseCheckIsOneDescriptorFieldShownByList) {
     Bytes metadata_bytes = read_file(out / "metadata.exe");
     ASSERT_EQ(crc_bytes.size(), metadata_bytes.size());
     std::vector<std::size_t> differing;
-    for (std::size_t at = 0; at < crc_bytes.size(); ++at)
-        if (crc_bytes[at] != metadata_bytes[at])
+    for (std::size_t at = 0; at < crc_bytes.size(); ++at) {
+        if (crc_bytes[at] != metadata_bytes[at]) {
             differing.push_back(at);
+        }
+    }
     std::vector<std::size_t> descriptors = find_image_descriptors(crc_bytes, parse_pe_image(crc_bytes));
     ASSERT_EQ(descriptors.size(), 1u);
     EXPECT_EQ(differing, std::vector<std::size_t>{descriptors[0] + offsetof(ImageDescriptor, reuse_check)});
@@ -726,10 +741,12 @@ TEST_F(PackedImage, GivenIconsAndOptions) {
     ASSERT_EQ(packed.exit_status, 0) << packed.err;
     Bytes file = read_file(out / "image.exe");
     std::map<std::pair<std::uint32_t, std::uint32_t>, Bytes> found;
-    for (const ResourceLeaf& leaf : read_resources(file, parse_pe_image(file)))
+    for (const ResourceLeaf& leaf : read_resources(file, parse_pe_image(file))) {
         found[{leaf.type, leaf.id}] = leaf.data;
-    for (std::uint32_t i = 0; i < 7; ++i)
+    }
+    for (std::uint32_t i = 0; i < 7; ++i) {
         EXPECT_EQ(found[std::make_pair(3u, i + 1)], icons[i]) << icon_sizes[i];
+    }
     EXPECT_EQ(found[std::make_pair(14u, 1u)], write_group_icon_directory(icons));
     ImageConstants constants = read_image_constants(file);
     EXPECT_EQ(constants.path_template, u"{TEMP}\\{Product}-{VERSION}");
@@ -858,9 +875,11 @@ TEST_F(PackedImage, ExcludesAndAShortVersion) {
     options.version = "1.2.3.0";
     Bytes expected = write_version_block(resolve_image_metadata(options, "unused").version_texts);
     bool found = false;
-    for (const ResourceLeaf& leaf : read_resources(file, parse_pe_image(file)))
-        if (leaf.type == 16)
+    for (const ResourceLeaf& leaf : read_resources(file, parse_pe_image(file))) {
+        if (leaf.type == 16) {
             found = leaf.data == expected;
+        }
+    }
     EXPECT_TRUE(found) << "the version block holds 1.2.3.0";
 }
 
@@ -914,8 +933,9 @@ DefaultPack pack_with_defaults(const fs::path& folder, const fs::path& output,
     std::vector<std::string> args = {"pack", folder.string(), "-o", output.string()};
     args.insert(args.end(), extra.begin(), extra.end());
     DefaultPack packed{run_talvik_binary(args), {}};
-    if (packed.result.exit_status == 0)
+    if (packed.result.exit_status == 0) {
         packed.constants = read_image_constants(read_file(output));
+    }
     return packed;
 }
 
@@ -1017,9 +1037,10 @@ TEST_F(PackedImage, SameBytesForEveryThreadCount) {
         state = state * 1103515245u + 12345u;
         chunk += static_cast<char>('a' + (state >> 16) % 11);
     }
-    for (std::size_t file = 0; file < 3 * compression_job_size / chunk.size(); ++file)
+    for (std::size_t file = 0; file < 3 * compression_job_size / chunk.size(); ++file) {
         write_file(big / ("part" + std::to_string(file) + ".txt"),
                    chunk.substr(0, chunk.size() - file * 1000));
+    }
     std::vector<Bytes> images;
     for (const char* threads : {"1", "2", "8"}) {
         fs::path image = out / (std::string("threads-") + threads + ".exe");

@@ -58,8 +58,9 @@ VersionNode parse_version_node(const Bytes& data, std::size_t start) {
 
 std::u16string text_value(const VersionNode& node) {
     std::u16string text;
-    for (std::size_t i = 0; i + 1 < node.value.size(); i += 2)
+    for (std::size_t i = 0; i + 1 < node.value.size(); i += 2) {
         text += static_cast<char16_t>(get_u16(&node.value[i]));
+    }
     EXPECT_EQ(text.back(), u'\0');
     text.pop_back();
     return text;
@@ -228,8 +229,9 @@ Bytes png_header_only(std::uint32_t width, std::uint32_t height, std::uint8_t de
 std::vector<IconFile> seven_icons() {
     std::vector<IconFile> files;
     // Given out of order on purpose: slots follow the pixel size.
-    for (std::uint32_t size : {256, 16, 64, 24, 128, 48, 32})
+    for (std::uint32_t size : {256, 16, 64, 24, 128, 48, 32}) {
         files.push_back({std::to_string(size) + ".png", png_header_only(size, size, 8, 6)});
+    }
     return files;
 }
 
@@ -238,8 +240,9 @@ std::vector<IconFile> seven_icons() {
 TEST(IconGroup, GivenIconsGoToTheirSlots) {
     std::vector<Bytes> images = arrange_icon_images(seven_icons());
     ASSERT_EQ(images.size(), 7u);
-    for (std::size_t i = 0; i < 7; ++i)
+    for (std::size_t i = 0; i < 7; ++i) {
         EXPECT_EQ(read_png_header(images[i])->width, icon_sizes[i]);
+    }
 }
 
 TEST(IconGroup, GivenIconsThatBreakTheRule) {
@@ -323,8 +326,9 @@ std::vector<std::string> element_names(const std::string& xml) {
             continue;
         }
         names.push_back(name);
-        if (!empty)
+        if (!empty) {
             open.push_back(name);
+        }
     }
     EXPECT_TRUE(open.empty());
     return names;
@@ -332,8 +336,9 @@ std::vector<std::string> element_names(const std::string& xml) {
 
 std::size_t count(const std::string& text, const std::string& part) {
     std::size_t n = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
         ++n;
+    }
     return n;
 }
 
@@ -365,8 +370,9 @@ TEST(Manifest, HoldsExactlyTheSettings) {
              R"(name="Microsoft.Windows.Common-Controls" version="6.0.0.0" processorArchitecture="*" )"
              R"(publicKeyToken="6595b64144ccf1df" language="*")",
              R"(<asmv3:requestedExecutionLevel level="asInvoker" uiAccess="false"/>)",
-         })
+         }) {
         EXPECT_EQ(count(manifest, part), 1u) << part;
+    }
 }
 
 TEST(ImageResources, EntriesOfTheImage) {
@@ -375,8 +381,9 @@ TEST(ImageResources, EntriesOfTheImage) {
     std::vector<ResourceEntry> entries = image_resource_entries(icons, texts);
     std::string manifest = launcher_manifest();
     std::vector<std::tuple<std::uint16_t, std::uint16_t, Bytes>> expected;
-    for (std::uint16_t i = 0; i < 7; ++i)
+    for (std::uint16_t i = 0; i < 7; ++i) {
         expected.emplace_back(3, i + 1, icons[i]);
+    }
     expected.emplace_back(14, 1, write_group_icon_directory(icons));
     expected.emplace_back(16, 1, write_version_block(texts));
     expected.emplace_back(24, 1, Bytes(manifest.begin(), manifest.end()));

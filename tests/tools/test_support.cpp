@@ -19,8 +19,9 @@ namespace fs = std::filesystem;
 
 ScratchFolder::ScratchFolder() {
     std::string pattern = (fs::temp_directory_path() / "talvik-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data()))
+    if (!mkdtemp(pattern.data())) {
         throw std::runtime_error("mkdtemp failed");
+    }
     path_ = pattern;
 }
 
@@ -53,32 +54,37 @@ RunningTool start_program(std::vector<std::string> argv_storage, const std::vect
     tool.out_file = capture_folder / "out";
     tool.err_file = capture_folder / "err";
     std::vector<char*> argv;
-    for (std::string& arg : argv_storage)
+    for (std::string& arg : argv_storage) {
         argv.push_back(arg.data());
+    }
     argv.push_back(nullptr);
     std::vector<std::string> env_storage;
-    for (char** entry = environ; *entry; ++entry)
+    for (char** entry = environ; *entry; ++entry) {
         env_storage.push_back(*entry);
+    }
     env_storage.insert(env_storage.end(), environment.begin(), environment.end());
     std::vector<char*> envp;
-    for (std::string& entry : env_storage)
+    for (std::string& entry : env_storage) {
         envp.push_back(entry.data());
+    }
     envp.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, tool.out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (stderr_fd >= 0)
+    if (stderr_fd >= 0) {
         posix_spawn_file_actions_adddup2(&actions, stderr_fd, 2);
-    else
+    } else {
         posix_spawn_file_actions_addopen(&actions, 2, tool.err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0600);
+    }
     pid_t pid = 0;
     int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
-    if (error != 0)
+    if (error != 0) {
         throw std::runtime_error("cannot start " + argv_storage[0]);
+    }
     tool.pid = pid;
     return tool;
 }
@@ -124,12 +130,14 @@ ToolResult run_talvik_binary(const std::vector<std::string>& args,
 ToolResult run_talvik_on_terminal(const std::vector<std::string>& args,
                                   const std::vector<std::string>& environment) {
     int terminal = posix_openpt(O_RDWR | O_NOCTTY);
-    if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0)
+    if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0) {
         throw std::runtime_error("no pseudo-terminal");
+    }
     // Held open here until the program has ended, so that reads never see a closed side.
     int program_side = open(ptsname(terminal), O_RDWR | O_NOCTTY);
-    if (program_side < 0)
+    if (program_side < 0) {
         throw std::runtime_error("cannot open the pseudo-terminal");
+    }
     ScratchFolder capture;
     RunningTool tool = start_talvik_binary(args, environment, capture.path(), program_side);
     std::string received;
@@ -145,8 +153,9 @@ ToolResult run_talvik_on_terminal(const std::vector<std::string>& args,
                 continue;
             }
         }
-        if (ended)
+        if (ended) {
             break;
+        }
         ended = waitpid(tool.pid, &status, WNOHANG) == tool.pid;
     }
     close(program_side);
@@ -164,8 +173,9 @@ std::vector<std::string> lines_of(const std::string& text) {
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t end = text.find('\n', start);
-        if (end == std::string::npos)
+        if (end == std::string::npos) {
             end = text.size();
+        }
         lines.push_back(text.substr(start, end - start));
         start = end + 1;
     }
@@ -174,8 +184,9 @@ std::vector<std::string> lines_of(const std::string& text) {
 
 std::vector<std::string> files_below(const fs::path& folder) {
     std::vector<std::string> files;
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder))
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder)) {
         files.push_back(fs::relative(entry.path(), folder).string());
+    }
     std::sort(files.begin(), files.end());
     return files;
 }
@@ -183,28 +194,33 @@ std::vector<std::string> files_below(const fs::path& folder) {
 std::vector<ResourceLeaf> read_resource_section(std::span<const unsigned char> section,
                                                 std::uint32_t section_rva) {
     auto at = [&](std::size_t offset, std::size_t size) {
-        if (offset + size > section.size())
+        if (offset + size > section.size()) {
             throw std::runtime_error("the resource directory points past its section");
+        }
         return section.data() + offset;
     };
     auto entries = [&](std::size_t table) {
         std::vector<std::pair<std::uint32_t, std::uint32_t>> list;
         std::size_t count = get_u16(at(table + 12, 2)) + get_u16(at(table + 14, 2));
-        for (std::size_t i = 0; i < count; ++i)
+        for (std::size_t i = 0; i < count; ++i) {
             list.emplace_back(get_u32(at(table + 16 + i * 8, 4)), get_u32(at(table + 20 + i * 8, 4)));
+        }
         return list;
     };
     constexpr std::uint32_t subdirectory = 0x80000000;
     std::vector<ResourceLeaf> leaves;
-    for (auto [type, names] : entries(0))
-        for (auto [id, languages] : entries(names & ~subdirectory))
+    for (auto [type, names] : entries(0)) {
+        for (auto [id, languages] : entries(names & ~subdirectory)) {
             for (auto [language, leaf] : entries(languages & ~subdirectory)) {
                 const unsigned char* data_entry = at(leaf, 16);
                 std::uint32_t rva = get_u32(data_entry), size = get_u32(data_entry + 4);
-                if (rva < section_rva)
+                if (rva < section_rva) {
                     throw std::runtime_error("resource data before its section");
+                }
                 const unsigned char* data = at(rva - section_rva, size);
                 leaves.push_back({type, id, language, std::vector<unsigned char>(data, data + size)});
             }
+        }
+    }
     return leaves;
 }

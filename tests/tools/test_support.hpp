@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tools/report.hpp"
+#include "tools/host/tool_error.hpp"
 
 #include <cstdint>
 #include <filesystem>

@@ -2,10 +2,10 @@
 // and the --exclude patterns that match names the same way.
 
 #include "tests/tools/test_support.hpp"
-#include "tools/exclude_pattern.hpp"
-#include "tools/report.hpp"
-#include "tools/text.hpp"
-#include "tools/windows_names.hpp"
+#include "tools/app_folder/exclude_pattern.hpp"
+#include "tools/app_folder/windows_names.hpp"
+#include "tools/host/tool_messages.hpp"
+#include "tools/host/unicode_text.hpp"
 
 #include <gtest/gtest.h>
 
@@ -45,9 +45,10 @@ TEST(WindowsUpcase, SimpleMappingUnitByUnit) {
         {0xFFFF, 0xFFFF},
         {0, 0},
     };
-    for (const auto& [unit, upper] : cases)
+    for (const auto& [unit, upper] : cases) {
         EXPECT_EQ(static_cast<int>(windows_upcase(unit)), static_cast<int>(upper))
             << std::hex << static_cast<int>(unit);
+    }
     EXPECT_EQ(windows_upcase(u"Données\\é.TXT"), u"DONNÉES\\É.TXT");
 }
 
@@ -55,19 +56,23 @@ TEST(WindowsUpcase, SimpleMappingUnitByUnit) {
 // mistake in the generated runs or in their lookup shows up as a difference here.
 TEST(WindowsUpcase, AgreesWithTheCLibraryEverywhere) {
     locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-    if (utf8 == static_cast<locale_t>(0))
+    if (utf8 == static_cast<locale_t>(0)) {
         GTEST_SKIP() << "no C.UTF-8 locale";
+    }
     int differences = 0;
     for (char32_t unit = 0; unit <= 0xFFFF; ++unit) {
-        if (unit >= 0xD800 && unit <= 0xDFFF)
+        if (unit >= 0xD800 && unit <= 0xDFFF) {
             continue;
+        }
         wint_t expected = towupper_l(static_cast<wint_t>(unit), utf8);
-        if (expected > 0xFFFF)
+        if (expected > 0xFFFF) {
             expected = unit;
-        if (windows_upcase(static_cast<char16_t>(unit)) != expected && ++differences <= 10)
+        }
+        if (windows_upcase(static_cast<char16_t>(unit)) != expected && ++differences <= 10) {
             ADD_FAILURE() << std::hex << "U+" << static_cast<unsigned>(unit) << ": "
                           << static_cast<unsigned>(windows_upcase(static_cast<char16_t>(unit))) << " against "
                           << static_cast<unsigned>(expected);
+        }
     }
     freelocale(utf8);
     EXPECT_EQ(differences, 0);
@@ -78,11 +83,13 @@ TEST(WindowsNames, DeviceNames) {
          {u"CON",      u"con",     u"Prn",         u"aux",       u"NUL",        u"COM0",
           u"com9",     u"LPT0",    u"lpt9",        u"COM\u00B9", u"lpt\u00B2",  u"COM\u00B3.log",
           u"CONIN$",   u"conout$", u"CONOUT$.txt", u"nul.txt",   u"NUL.tar.gz", u"nul ",
-          u"Con .txt", u"AUX.",    u"PRN..",       u"com1.",     u"lpt1 . x"})
+          u"Con .txt", u"AUX.",    u"PRN..",       u"com1.",     u"lpt1 . x"}) {
         EXPECT_TRUE(is_reserved_device_name(name)) << shown_name(name);
+    }
     for (std::u16string name : {u"CONSOLE", u"COM10", u"COM", u"LPT", u"NULL", u"xCON", u"COM1x", u"CONIN",
-                                u"CONOUT$x", u"COM\u2074", u".CON", u" CON", u"CON$", u"C\u00D6M1", u""})
+                                u"CONOUT$x", u"COM\u2074", u".CON", u" CON", u"CON$", u"C\u00D6M1", u""}) {
         EXPECT_FALSE(is_reserved_device_name(name)) << shown_name(name);
+    }
 }
 
 TEST(WindowsNames, ComponentProblems) {
@@ -93,10 +100,12 @@ TEST(WindowsNames, ComponentProblems) {
         {u"name.", "ends with a dot"}, {u"name ", "ends with a dot or a blank"},
         {u"...", "ends with a dot"},
     };
-    for (const auto& [component, message] : cases)
+    for (const auto& [component, message] : cases) {
         EXPECT_NE(component_problem(component).find(message), std::string::npos) << shown_name(component);
-    for (std::u16string fine : {u"a.b", u".hidden", u"a b", u"}x{", u"ß", u"名前", u"\U0001F600"})
+    }
+    for (std::u16string fine : {u"a.b", u".hidden", u"a b", u"}x{", u"ß", u"名前", u"\U0001F600"}) {
         EXPECT_EQ(component_problem(fine), "") << shown_name(fine);
+    }
 }
 
 namespace {
@@ -106,8 +115,9 @@ bool excluded(const std::string& pattern, const std::u16string& path, bool is_fo
     for (std::size_t start = 0;;) {
         std::size_t end = path.find(u'/', start);
         components.push_back(windows_upcase(path.substr(start, end - start)));
-        if (end == std::u16string::npos)
+        if (end == std::u16string::npos) {
             break;
+        }
         start = end + 1;
     }
     return exclude_pattern_matches(parse_exclude_pattern(pattern), components, is_folder);
@@ -161,9 +171,10 @@ TEST(ExcludePattern, Matches) {
         {"*x*y*", u"ayx", false, false},
         {"a*", u"", false, false},
     };
-    for (const Case& c : cases)
+    for (const Case& c : cases) {
         EXPECT_EQ(excluded(c.pattern, c.path, c.is_folder), c.matches)
             << c.pattern << " on " << shown_name(c.path) << (c.is_folder ? " (folder)" : "");
+    }
 }
 
 TEST(ExcludePattern, Mistakes) {
@@ -171,9 +182,10 @@ TEST(ExcludePattern, Mistakes) {
         {"", "is empty"},        {"/", "is empty"},      {"a//b", "empty, \".\" or \"..\""},
         {"../x", "\"..\" part"}, {"./x", "\"..\" part"}, {"x\xFF", "is not valid UTF-8"},
     };
-    for (const auto& [pattern, message] : cases)
+    for (const auto& [pattern, message] : cases) {
         EXPECT_NE(error_of([&] { parse_exclude_pattern(pattern); }).find(message), std::string::npos)
             << pattern << ": " << error_of([&] { parse_exclude_pattern(pattern); });
+    }
     EXPECT_NE(error_of([] { parse_exclude_pattern("a\nb//"); }).find("\"a\\nb//\""), std::string::npos)
         << "shown on one line";
 }

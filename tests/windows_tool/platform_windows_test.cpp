@@ -10,7 +10,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "tools/platform.hpp"
+#include "tools/host/platform.hpp"
 
 namespace {
 
@@ -42,8 +42,9 @@ class PlatformWindows : public ::testing::Test {
 
 TEST(PlatformWindowsText, PathsRoundTripThroughUtf8) {
     const std::string names[] = {"plain.txt", "données\\été.txt", "日本語", "\xF0\x9F\x8E\xB2 dice", ""};
-    for (const std::string& name : names)
+    for (const std::string& name : names) {
         EXPECT_EQ(path_to_utf8(path_from_utf8(name)), name) << name;
+    }
     EXPECT_EQ(path_from_utf8("\xC3\xA9").native(), std::wstring(L"\u00E9"));
     EXPECT_EQ(path_from_utf8("\xF0\x9F\x8E\xB2").native(), std::wstring(L"\xD83C\xDFB2"));
 }
@@ -87,8 +88,9 @@ TEST_F(PlatformWindows, RealPathsCompareEqualForOneFile) {
 
 TEST_F(PlatformWindows, LongPathsAreListedAndResolved) {
     fs::path deep = folder;
-    for (int level = 0; level < 12; ++level)
+    for (int level = 0; level < 12; ++level) {
         deep /= L"folder-with-a-long-name-" + std::to_wstring(level);
+    }
     ASSERT_GT(deep.native().size(), 300u);
     fs::create_directories(L"\\\\?\\" + deep.native());
     write(L"\\\\?\\" + (deep / "one.txt").native(), "1");

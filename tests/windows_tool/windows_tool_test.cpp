@@ -29,8 +29,9 @@ struct Result {
 // Paths in messages differ in form only: "Z:\work\app\x" on Windows, "/work/app/x" on Linux.
 std::string without_path_form(std::string text) {
     std::replace(text.begin(), text.end(), '\\', '/');
-    for (std::size_t at; (at = text.find("Z:/")) != std::string::npos;)
+    for (std::size_t at; (at = text.find("Z:/")) != std::string::npos;) {
         text.erase(at, 2);
+    }
     return text;
 }
 
@@ -50,8 +51,9 @@ std::string varied_text(std::size_t size) {
 class WindowsTool : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!fs::exists(windows_tool()) || !fs::exists(probe_exe()) || local_appdata().empty())
+        if (!fs::exists(windows_tool()) || !fs::exists(probe_exe()) || local_appdata().empty()) {
             GTEST_SKIP() << "needs the Windows build with talvik.exe and an initialised Wine prefix";
+        }
         name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         work = fresh_dir(name);
     }
@@ -80,8 +82,9 @@ class WindowsTool : public ::testing::Test {
         std::vector<std::string> arguments;
         for (std::uint32_t size : {16, 24, 32, 48, 64, 128, 256}) {
             Bytes rgba(std::size_t{size} * size * 4);
-            for (std::size_t i = 0; i < rgba.size(); ++i)
+            for (std::size_t i = 0; i < rgba.size(); ++i) {
                 rgba[i] = static_cast<unsigned char>((i * 7 + size) & 0xFF);
+            }
             Bytes png = encode_png_rgba(size, size, rgba);
             std::string file = "icon-" + std::to_string(size) + ".png";
             write_file(work / "icons" / file, std::string(png.begin(), png.end()));
@@ -133,8 +136,9 @@ class WindowsTool : public ::testing::Test {
         EXPECT_TRUE(windows_image == linux_image) << "the images differ in their bytes";
         // Nothing is left beside the output.
         std::size_t files = 0;
-        for (const auto& entry : fs::directory_iterator(work / "out-windows"))
+        for (const auto& entry : fs::directory_iterator(work / "out-windows")) {
             files += entry.is_regular_file() ? 1 : 0;
+        }
         EXPECT_EQ(files, 1u);
     }
 
@@ -189,8 +193,9 @@ TEST_F(WindowsTool, ImagesWithEveryOptionAreTheSame) {
     // A file whose full path is well past Windows' old limit of 260 units.
     fs::path deep = work / "app" / "long";
     // Deep enough wherever the build tree lies.
-    for (int level = 0; windows_path(deep / "file.txt").size() <= 400; ++level)
+    for (int level = 0; windows_path(deep / "file.txt").size() <= 400; ++level) {
         deep /= "folder-with-a-long-name-" + std::to_string(level);
+    }
     write_file(deep / "file.txt", "far down\n");
     expect_same_image(arguments, "Orrin Deck.exe");
 }
@@ -234,8 +239,9 @@ TEST_F(WindowsTool, ListHelpAndVersionSayTheSame) {
                                                                                            {"help", "pack"},
                                                                                            {"help", "list"},
                                                                                            {"pack", "--help"},
-                                                                                           {}})
+                                                                                           {}}) {
         expect_same_answer(arguments);
+    }
 }
 
 TEST_F(WindowsTool, RefusalsSayTheSame) {
@@ -278,8 +284,9 @@ TEST_F(WindowsTool, RefusalsSayTheSame) {
              {"list", "missing.exe"},
              {"list", "not an image.exe"},
              {"frobnicate"},
-         })
+         }) {
         expect_same_answer(arguments);
+    }
     EXPECT_FALSE(fs::exists(work / "x.exe"));
 
     // A link that stays inside the folder is packed as what it leads to, by both.
@@ -298,8 +305,9 @@ TEST_F(WindowsTool, ImportsOnlySystemLibraries) {
     std::vector<std::string> imported;
     for (std::string line; std::getline(lines, line);) {
         std::size_t at = line.find("DLL Name: ");
-        if (at == std::string::npos)
+        if (at == std::string::npos) {
             continue;
+        }
         std::string library = line.substr(at + 10);
         std::transform(library.begin(), library.end(), library.begin(),
                        [](unsigned char c) { return std::tolower(c); });

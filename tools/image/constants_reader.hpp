@@ -1,0 +1,23 @@
+#pragma once
+
+#include "constants/image_descriptor.hpp"
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+// The build constants of an image, found through its descriptor.
+struct ImageConstants {
+    std::u16string path_template;
+    std::u16string company_name;
+    std::u16string product_name;
+    std::u16string version_string;
+    std::vector<unsigned char> attached_data;
+    std::uint64_t attached_data_identity = 0; // 0: the image predates identities
+    std::uint32_t reuse_check = reuse_check_crc;
+};
+
+// Throws ToolError when the bytes are no PE image or hold no filled-in descriptor whose
+// texts and attached data lie inside the image's sections.
+ImageConstants read_image_constants(std::span<const unsigned char> image);

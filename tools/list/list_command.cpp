@@ -1,0 +1,71 @@
+#include "tools/list/list_command.hpp"
+
+#include "payload/entry_listing.hpp"
+#include "tools/host/file_bytes.hpp"
+#include "tools/host/tool_error.hpp"
+#include "tools/host/unicode_text.hpp"
+#include "tools/image/attached_data_identity.hpp"
+#include "tools/image/constants_reader.hpp"
+#include "tools/image/pe_file.hpp"
+
+#include <cinttypes>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+// What a launcher image's Subsystem field makes it; talvik writes only the first two.
+std::string reuse_check_name(std::uint32_t reuse_check) {
+    if (reuse_check == reuse_check_crc) {
+        return "crc";
+    }
+    if (reuse_check == reuse_check_metadata) {
+        return "metadata";
+    }
+    return "other (" + std::to_string(reuse_check) + ", taken as crc)";
+}
+
+std::string subsystem_name(std::uint16_t subsystem) {
+    if (subsystem == subsystem_windows_console) {
+        return "console";
+    }
+    if (subsystem == subsystem_windows_gui) {
+        return "windowed";
+    }
+    return "other (" + std::to_string(subsystem) + ")";
+}
+
+} // namespace
+
+void list_image(const std::filesystem::path& image_file, std::ostream& out) {
+    Bytes image = read_file_bytes(image_file, "the image");
+    ImageConstants constants = read_image_constants(image);
+    std::vector<ListedEntry> entries;
+    list_attached_data(constants.attached_data, [&](const ListedEntry& entry) { entries.push_back(entry); });
+
+    out << "template  " << shown_name(constants.path_template) << "\n"
+        << "company   " << shown_name(constants.company_name) << "\n"
+        << "product   " << shown_name(constants.product_name) << "\n"
+        << "version   " << shown_name(constants.version_string) << "\n"
+        << "subsystem " << subsystem_name(parse_pe_image(image).subsystem) << "\n"
+        << "attached  " << constants.attached_data.size() << " bytes, identity "
+        << (constants.attached_data_identity == 0 ? std::string("none")
+                                                  : identity_text(constants.attached_data_identity))
+        << "\n"
+        << "reuse     " << reuse_check_name(constants.reuse_check) << "\n";
+    std::uint64_t total = 0;
+    std::size_t mismatches = 0;
+    char line[64];
+    for (const ListedEntry& entry : entries) {
+        std::snprintf(line, sizeof line, "%14" PRIu64 "  %08" PRIx32 "%s  ", entry.size, entry.checksum,
+                      entry.checksum_matches ? "" : "!");
+        out << line << shown_name(entry.name) << "\n";
+        total += entry.size;
+        mismatches += entry.checksum_matches ? 0 : 1;
+    }
+    out << entries.size() << (entries.size() == 1 ? " entry, " : " entries, ") << total << " bytes\n";
+    out.flush();
+    if (mismatches > 0) {
+        throw ToolError(std::to_string(mismatches) + " entries (marked !) do not match their checksum");
+    }
+}
