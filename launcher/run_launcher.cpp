@@ -53,12 +53,25 @@ void publish_launcher_directory() {
     set_environment("TALVIK_ONEFILE_DIRECTORY", launcher_directory);
 }
 
+// Decodes the attached data into directory; the first entry's path, the child.
+const wchar_t* unpack_attached_data(const wchar_t* directory) {
+    const unsigned char* attached_data = talvik_attached_data();
+    uint64_t attached_data_length = talvik_attached_data_length();
+    if (!attached_data_has_header(attached_data, attached_data_length)) {
+        report_header_missing();
+    }
+    open_payload_reader(attached_data + attached_data_header_size,
+                        attached_data_length - attached_data_header_size);
+    const wchar_t* child = extract_payload(directory);
+    close_payload_reader();
+    return child;
+}
+
 } // namespace
 
 uint32_t run_launcher(int argument_count, wchar_t** arguments, wchar_t* environment) {
     (void)environment;
 
-    // Preparation.
     SetDllDirectoryW(L"");
     unset_environment("TALVIK_ONEFILE_START");
     unset_environment("TALVIK_ONEFILE_TIME_US");
@@ -75,25 +88,13 @@ uint32_t run_launcher(int argument_count, wchar_t** arguments, wchar_t* environm
 
     // A tree that still matches the stamp of the last complete start needs neither the
     // attached data nor the extraction.
-    if (!tree_matches_stamp()) {
-        // Opening the attached data.
-        const unsigned char* attached_data = talvik_attached_data();
-        uint64_t attached_data_length = talvik_attached_data_length();
-        if (!attached_data_has_header(attached_data, attached_data_length)) {
-            report_header_missing();
-        }
-        open_payload_reader(attached_data + attached_data_header_size,
-                            attached_data_length - attached_data_header_size);
-
-        // Extraction.
-        extract_payload();
-        close_payload_reader();
+    const wchar_t* child = tree_matches_stamp(target_directory);
+    if (child == nullptr) {
+        child = unpack_attached_data(target_directory);
     }
 
-    // Hand-over. A platform that could not split the command line leaves no argument 0.
     publish_launcher_directory();
+    // A platform that could not split the command line leaves no argument 0.
     set_environment("TALVIK_ORIGINAL_ARGV0", argument_count > 0 ? arguments[0] : L"");
-
-    // Child.
-    return launch_child(child_executable_path);
+    return launch_child(child);
 }

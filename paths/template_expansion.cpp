@@ -6,9 +6,9 @@
 #include <stdlib.h>
 #include <wchar.h>
 
+#include "constants/build_constants.hpp"
 #include "diag/decimal.hpp"
 #include "diag/stop.hpp"
-#include "constants/build_constants.hpp"
 #include "paths/environment.hpp"
 #include "paths/path_text.hpp"
 #include "paths/random_value.hpp"

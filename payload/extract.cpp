@@ -9,8 +9,8 @@
 
 #include "diag/report.hpp"
 #include "diag/stop.hpp"
-#include "paths/full_path.hpp"
 #include "paths/path_text.hpp"
+#include "payload/current_entry.hpp"
 #include "payload/directory_cache.hpp"
 #include "payload/extraction_lock.hpp"
 #include "payload/format.hpp"
@@ -58,16 +58,10 @@ bool read_entry_name() {
     return length > 0;
 }
 
-// entry_path = target_directory, a backslash, entry_name.
-void build_entry_path() {
-    size_t directory_length = wcslen(target_directory);
-    size_t name_length = wcslen(entry_name);
-    if (directory_length + 1 + name_length + 1 > path_capacity) {
+void build_entry_path(const wchar_t* directory) {
+    if (!join_path(entry_path, path_capacity, directory, entry_name, wcslen(entry_name))) {
         stop_at_limit();
     }
-    memcpy(entry_path, target_directory, directory_length * sizeof(wchar_t));
-    entry_path[directory_length] = L'\\';
-    memcpy(entry_path + directory_length + 1, entry_name, (name_length + 1) * sizeof(wchar_t));
 }
 
 // CRC-32 of the whole mapped file, or 0 when any view cannot be made.
@@ -196,14 +190,14 @@ HANDLE create_output_file(const wchar_t* path) {
 // launcher gives the lock back at once and tests the file without it: the launchers that
 // follow one writer then check its files side by side, each waiting only for the file being
 // written, instead of one after another under the lock.
-HANDLE open_unless_intact(uint64_t size, uint32_t stored_checksum) {
-    LockTaken taken = take_extraction_lock(target_directory);
+HANDLE open_unless_intact(const wchar_t* directory, uint64_t size, uint32_t stored_checksum) {
+    LockTaken taken = take_extraction_lock(directory);
     if (taken == LockTaken::after_waiting) {
         release_extraction_lock();
         if (entry_intact(size, stored_checksum)) {
             return INVALID_HANDLE_VALUE;
         }
-        taken = take_extraction_lock(target_directory);
+        taken = take_extraction_lock(directory);
     }
     // Without a lock object the first test decides alone.
     if (taken != LockTaken::unlocked && entry_intact(size, stored_checksum)) {
@@ -231,10 +225,10 @@ void copy_body(HANDLE file, uint64_t size) {
 
 } // namespace
 
-void extract_payload() {
-    begin_tree_stamp();
+const wchar_t* extract_payload(const wchar_t* directory) {
+    begin_tree_stamp(directory);
     while (read_entry_name()) {
-        build_entry_path();
+        build_entry_path(directory);
         if (child_executable_path[0] == 0) {
             // Both buffers have the same capacity.
             memcpy(child_executable_path, entry_path, (wcslen(entry_path) + 1) * sizeof(wchar_t));
@@ -254,7 +248,7 @@ void extract_payload() {
                 file = create_output_file(entry_path);
             }
         } else if (!entry_intact(size, stored_checksum)) {
-            file = open_unless_intact(size, stored_checksum);
+            file = open_unless_intact(directory, size, stored_checksum);
         }
         copy_body(file, size);
         if (file != INVALID_HANDLE_VALUE) {
@@ -274,4 +268,5 @@ void extract_payload() {
     }
     finish_tree_stamp();
     close_extraction_lock();
+    return child_executable_path;
 }

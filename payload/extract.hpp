@@ -3,19 +3,14 @@
 #include <stddef.h>
 
 #include "paths/path_capacity.hpp"
-#include "payload/format.hpp"
 
-// Writes every entry of the stream under target_directory, leaving alone files whose
-// CRC-32 already matches, and records the first entry's path as child_executable_path.
-// Returns after the end marker; every failure ends the process.
-void extract_payload();
+// Writes every entry of the stream under directory, leaving alone files whose CRC-32
+// already matches. Returns after the end marker with the first entry's path, the child to
+// start (child_executable_path; empty when the stream holds no entry). Every failure ends
+// the process.
+const wchar_t* extract_payload(const wchar_t* directory);
 
-// The entry being unpacked: its name as the stream gives it and its path under
-// target_directory.
-constexpr size_t entry_name_capacity = max_entry_name_units + 1;
-extern wchar_t entry_name[entry_name_capacity];
-extern wchar_t entry_path[path_capacity];
-// The first entry's path: the child to start.
+// The first entry's path, filled by extract_payload alone.
 extern wchar_t child_executable_path[path_capacity];
 
 // Bodies pass through this one buffer on their way from the reader to the file.

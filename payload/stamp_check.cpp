@@ -10,9 +10,9 @@
 
 #include "constants/build_constants.hpp"
 #include "constants/image_descriptor.hpp"
-#include "paths/full_path.hpp"
+#include "paths/path_capacity.hpp"
 #include "paths/path_text.hpp"
-#include "payload/extract.hpp"
+#include "payload/current_entry.hpp"
 #include "payload/tree_stamp.hpp"
 
 namespace {
@@ -41,6 +41,8 @@ struct StampTables {
 };
 
 wchar_t listing_pattern[path_capacity];
+// The child the stamp names: the directory and the first entry's name.
+wchar_t stamped_child_path[path_capacity];
 wchar_t found_name[entry_name_capacity + MAX_PATH + 1];
 
 uint32_t get_u32(const unsigned char* bytes) {
@@ -96,10 +98,9 @@ uint32_t find_slot(const StampTables& tables, const uint32_t* table, const wchar
 
 // Reads the whole stamp into memory from VirtualAlloc; null when there is none or it is
 // too large to be one.
-unsigned char* read_stamp(size_t* length) {
+unsigned char* read_stamp(const wchar_t* directory, size_t* length) {
     wchar_t path[path_capacity];
-    path[0] = 0;
-    make_tree_stamp_path(path, path_capacity);
+    make_tree_stamp_path(path, path_capacity, directory);
     // Full sharing: a writer's removal of the stamp must never fail because of this read.
     HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -211,22 +212,17 @@ bool parse_entries(StampTables& tables, const unsigned char* bytes, size_t lengt
 
 // Lists one directory of the tree and checks every stamped file in it; the number of
 // entries it found matching, or -1 at the first difference.
-long check_directory(StampTables& tables, const StampEntry& sample) {
-    size_t directory_length = wcslen(target_directory);
-    size_t needed = directory_length + 1 + sample.directory_units + 3;
-    if (needed > path_capacity) {
+long check_directory(const wchar_t* directory, StampTables& tables, const StampEntry& sample) {
+    // The listed directory, joined once more with "*".
+    if (sample.directory_units == 0) {
+        if (!join_path(listing_pattern, path_capacity, directory, L"*", 1)) {
+            return -1;
+        }
+    } else if (!join_path(listing_pattern, path_capacity - 2, directory, sample.name,
+                          sample.directory_units) ||
+               !join_path(listing_pattern, path_capacity, listing_pattern, L"*", 1)) {
         return -1;
     }
-    memcpy(listing_pattern, target_directory, directory_length * sizeof(wchar_t));
-    size_t at = directory_length;
-    listing_pattern[at++] = L'\\';
-    if (sample.directory_units > 0) {
-        memcpy(listing_pattern + at, sample.name, sample.directory_units * sizeof(wchar_t));
-        at += sample.directory_units;
-        listing_pattern[at++] = L'\\';
-    }
-    listing_pattern[at++] = L'*';
-    listing_pattern[at] = 0;
 
     WIN32_FIND_DATAW found;
     HANDLE listing = FindFirstFileExW(listing_pattern, FindExInfoBasic, &found, FindExSearchNameMatch,
@@ -270,10 +266,10 @@ long check_directory(StampTables& tables, const StampEntry& sample) {
     return matched;
 }
 
-bool tree_matches_tables(StampTables& tables) {
+bool tree_matches_tables(const wchar_t* directory, StampTables& tables) {
     uint64_t matched = 0;
     for (uint32_t index = 0; index < tables.directory_count; ++index) {
-        long in_directory = check_directory(tables, tables.entries[tables.directory_list[index]]);
+        long in_directory = check_directory(directory, tables, tables.entries[tables.directory_list[index]]);
         if (in_directory < 0) {
             return false;
         }
@@ -282,38 +278,26 @@ bool tree_matches_tables(StampTables& tables) {
     return matched == tables.count;
 }
 
-// child_executable_path = target_directory, a backslash, the first entry's name.
-bool set_child_path(const StampEntry& first) {
-    size_t directory_length = wcslen(target_directory);
-    if (directory_length + 1 + first.name_units + 1 > path_capacity) {
-        return false;
-    }
-    memcpy(child_executable_path, target_directory, directory_length * sizeof(wchar_t));
-    child_executable_path[directory_length] = L'\\';
-    memcpy(child_executable_path + directory_length + 1, first.name, first.name_units * sizeof(wchar_t));
-    child_executable_path[directory_length + 1 + first.name_units] = 0;
-    return true;
-}
-
 } // namespace
 
-bool tree_matches_stamp() {
+const wchar_t* tree_matches_stamp(const wchar_t* directory) {
     if (talvik_reuse_check() != reuse_check_metadata || talvik_attached_data_identity() == 0) {
-        return false;
+        return nullptr;
     }
     size_t length = 0;
-    unsigned char* bytes = read_stamp(&length);
+    unsigned char* bytes = read_stamp(directory, &length);
     if (bytes == nullptr) {
-        return false;
+        return nullptr;
     }
     bool matches = false;
     uint32_t count = stamp_entry_count(bytes, length);
     StampTables tables;
     if (count > 0 && make_tables(tables, count)) {
-        matches = parse_entries(tables, bytes, length) && tree_matches_tables(tables) &&
-                  set_child_path(tables.entries[0]);
+        const StampEntry& first = tables.entries[0];
+        matches = parse_entries(tables, bytes, length) && tree_matches_tables(directory, tables) &&
+                  join_path(stamped_child_path, path_capacity, directory, first.name, first.name_units);
         VirtualFree(tables.entries, 0, MEM_RELEASE);
     }
     VirtualFree(bytes, 0, MEM_RELEASE);
-    return matches;
+    return matches ? stamped_child_path : nullptr;
 }

@@ -8,8 +8,9 @@
 #include "constants/build_constants.hpp"
 #include "constants/image_descriptor.hpp"
 #include "diag/stop.hpp"
-#include "paths/full_path.hpp"
-#include "payload/extract.hpp"
+#include "paths/path_capacity.hpp"
+#include "paths/path_text.hpp"
+#include "payload/current_entry.hpp"
 #include "payload/extraction_lock.hpp"
 #include "payload/stamp_name.hpp"
 
@@ -20,6 +21,8 @@ namespace {
 constexpr size_t commit_step = size_t{1} << 20;
 
 struct StampRecorder {
+    // The tree the stamp describes.
+    const wchar_t* directory;
     bool active;
     // Something the stamp would have to vouch for was not seen as it must be.
     bool broken;
@@ -47,16 +50,6 @@ void append_text(wchar_t* path, size_t capacity, const wchar_t* text) {
         stop_at_limit();
     }
     memcpy(path + length, text, (added + 1) * sizeof(wchar_t));
-}
-
-void append_ascii(wchar_t* path, size_t capacity, const char* text) {
-    wchar_t wide[32];
-    size_t at = 0;
-    for (; text[at] != 0 && at + 1 < sizeof wide / sizeof wide[0]; ++at) {
-        wide[at] = static_cast<wchar_t>(static_cast<unsigned char>(text[at]));
-    }
-    wide[at] = 0;
-    append_text(path, capacity, wide);
 }
 
 bool reserve_room(size_t wanted) {
@@ -106,8 +99,7 @@ void record_entry(uint64_t size, uint64_t time) {
 // The stamp goes; should it stay (another process has it open without sharing deletion),
 // its contents go, so that it no longer parses.
 void remove_stamp() {
-    stamp_path[0] = 0;
-    make_tree_stamp_path(stamp_path, path_capacity);
+    make_tree_stamp_path(stamp_path, path_capacity, recorder.directory);
     if (DeleteFileW(stamp_path)) {
         return;
     }
@@ -126,8 +118,7 @@ void remove_stamp() {
 // The temporary name carries the process id, so that launchers writing at once never
 // share one; it begins with the stamp's name, which talvik pack keeps out of the tree.
 void make_temporary_path() {
-    temporary_path[0] = 0;
-    make_tree_stamp_path(temporary_path, path_capacity);
+    make_tree_stamp_path(temporary_path, path_capacity, recorder.directory);
     wchar_t suffix[16];
     DWORD id = GetCurrentProcessId();
     constexpr wchar_t digits[] = L"0123456789abcdef";
@@ -153,8 +144,7 @@ bool write_stamp_file() {
     bool complete = WriteFile(file, recorder.records, static_cast<DWORD>(recorder.used), &written, nullptr) &&
                     written == recorder.used;
     CloseHandle(file);
-    stamp_path[0] = 0;
-    make_tree_stamp_path(stamp_path, path_capacity);
+    make_tree_stamp_path(stamp_path, path_capacity, recorder.directory);
     if (!complete || !MoveFileExW(temporary_path, stamp_path, MOVEFILE_REPLACE_EXISTING)) {
         DeleteFileW(temporary_path);
         return false;
@@ -164,13 +154,19 @@ bool write_stamp_file() {
 
 } // namespace
 
-void make_tree_stamp_path(wchar_t* path, size_t capacity) {
-    append_text(path, capacity, target_directory);
-    append_text(path, capacity, L"\\");
-    append_ascii(path, capacity, tree_stamp_name);
+void make_tree_stamp_path(wchar_t* path, size_t capacity, const wchar_t* directory) {
+    constexpr size_t name_units = sizeof tree_stamp_name - 1;
+    wchar_t name[name_units];
+    for (size_t at = 0; at < name_units; ++at) {
+        name[at] = static_cast<wchar_t>(tree_stamp_name[at]);
+    }
+    if (!join_path(path, capacity, directory, name, name_units)) {
+        stop_at_limit();
+    }
 }
 
-void begin_tree_stamp() {
+void begin_tree_stamp(const wchar_t* directory) {
+    recorder.directory = directory;
     recorder.active = talvik_reuse_check() == reuse_check_metadata && talvik_attached_data_identity() != 0;
     if (!recorder.active) {
         return;
@@ -262,7 +258,7 @@ void finish_tree_stamp() {
            sizeof recorder.count);
     // Without the lock another launcher could be writing files that this run saw intact
     // before it: no stamp then.
-    if (!extraction_lock.held && take_extraction_lock(target_directory) == LockTaken::unlocked) {
+    if (!extraction_lock.held && take_extraction_lock(recorder.directory) == LockTaken::unlocked) {
         return;
     }
     write_stamp_file();

@@ -20,16 +20,16 @@ constexpr size_t tree_stamp_trailer_size = 4;
 // Far above any real tree, and below what a single read can fill.
 constexpr uint64_t tree_stamp_largest_size = uint64_t{1} << 30;
 
-// The stamp's full path, and the temporary file the next one is written as: the target
-// directory, a backslash, the stamp's name (and the suffix). The path helpers stop at the
-// limit as every path of the run does.
-void make_tree_stamp_path(wchar_t* path, size_t capacity);
+// The stamp's full path in directory: the directory, a backslash, the stamp's name. A path
+// that does not fit is a limit stop, as for every path of the run.
+void make_tree_stamp_path(wchar_t* path, size_t capacity, const wchar_t* directory);
 
-// The run sequence's side, over the process-wide entry_name and entry_path.
+// The extraction's side, over the entry it is unpacking (current_entry.hpp).
 //
-// Starts recording when the image checks by metadata; every other call then does nothing
-// for images that check by CRC-32, apart from the removal before a write.
-void begin_tree_stamp();
+// Starts recording for the tree in directory when the image checks by metadata; every other
+// call then does nothing for images that check by CRC-32, apart from the removal before a
+// write.
+void begin_tree_stamp(const wchar_t* directory);
 bool tree_stamp_recording();
 // The reuse test's sighting of the file it is testing: forgotten as each test starts, then
 // taken from the handle it checksums through (whose sharing keeps writers out) or, for an

@@ -53,7 +53,7 @@ bool run_extraction_if_asked() {
         report_header_missing();
     }
     open_payload_reader(block.data() + attached_data_header_size, block.size() - attached_data_header_size);
-    extract_payload();
+    extract_payload(target_directory);
     close_payload_reader();
     std::exit(0);
 }

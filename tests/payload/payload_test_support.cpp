@@ -143,7 +143,7 @@ void extract_here(const Bytes& block, const std::wstring& target) {
     extraction_lock = {};
     ASSERT_TRUE(attached_data_has_header(block.data(), block.size()));
     open_payload_reader(block.data() + attached_data_header_size, block.size() - attached_data_header_size);
-    extract_payload();
+    extract_payload(target_directory);
     close_payload_reader();
 }
 
