@@ -29,6 +29,17 @@ const wchar_t* text_at(uint32_t rva, const wchar_t* absent) {
     return reinterpret_cast<const wchar_t*>(__ImageBase + rva);
 }
 
+// Whether the image's writer filled in the field at offset: fields are only added at the
+// end, so an older writer leaves the later ones out.
+bool filled_in(size_t offset, size_t size) {
+    return descriptor().descriptor_size >= offset + size;
+}
+
+// A two-valued setting: absent, or any value but the other, means absent_value.
+uint32_t setting(size_t offset, uint32_t value, uint32_t absent_value, uint32_t other_value) {
+    return filled_in(offset, sizeof(uint32_t)) && value == other_value ? other_value : absent_value;
+}
+
 } // namespace
 
 const wchar_t* talvik_path_template() {
@@ -56,20 +67,34 @@ uint64_t talvik_attached_data_length() {
 }
 
 uint64_t talvik_attached_data_identity() {
-    const ImageDescriptor& filled_in = descriptor();
-    if (filled_in.descriptor_size < offsetof(ImageDescriptor, attached_data_identity) + sizeof(uint64_t)) {
-        return 0;
-    }
-    return filled_in.attached_data_identity;
+    return filled_in(offsetof(ImageDescriptor, attached_data_identity), sizeof(uint64_t))
+               ? descriptor().attached_data_identity
+               : 0;
 }
 
-// An image written before the field, or by a writer that left it out, checks by CRC-32; so
-// does a value this launcher does not know.
+// A value this launcher does not know means what an image without the field means.
 uint32_t talvik_reuse_check() {
-    const ImageDescriptor& filled_in = descriptor();
-    if (filled_in.descriptor_size < offsetof(ImageDescriptor, reuse_check) + sizeof(uint32_t) ||
-        filled_in.reuse_check != reuse_check_metadata) {
-        return reuse_check_crc;
-    }
-    return reuse_check_metadata;
+    return setting(offsetof(ImageDescriptor, reuse_check), descriptor().reuse_check, reuse_check_crc,
+                   reuse_check_metadata);
+}
+
+uint32_t talvik_old_trees() {
+    return setting(offsetof(ImageDescriptor, old_trees), descriptor().old_trees, old_trees_keep,
+                   old_trees_remove);
+}
+
+uint32_t talvik_child_lifetime() {
+    return setting(offsetof(ImageDescriptor, child_lifetime), descriptor().child_lifetime,
+                   child_ends_with_launcher, child_outlives_launcher);
+}
+
+uint32_t talvik_progress_window() {
+    return setting(offsetof(ImageDescriptor, progress_window), descriptor().progress_window,
+                   progress_window_when_slow, progress_window_off);
+}
+
+uint64_t talvik_entry_stream_length() {
+    return filled_in(offsetof(ImageDescriptor, entry_stream_length), sizeof(uint64_t))
+               ? descriptor().entry_stream_length
+               : 0;
 }

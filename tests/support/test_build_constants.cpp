@@ -42,3 +42,19 @@ uint64_t talvik_attached_data_identity() {
 uint32_t talvik_reuse_check() {
     return reuse_check_crc;
 }
+
+uint32_t talvik_old_trees() {
+    return old_trees_keep;
+}
+
+uint32_t talvik_child_lifetime() {
+    return child_ends_with_launcher;
+}
+
+uint32_t talvik_progress_window() {
+    return progress_window_off;
+}
+
+uint64_t talvik_entry_stream_length() {
+    return 0;
+}

@@ -237,6 +237,15 @@ TEST(PackOptions, ValuesAndDefaults) {
                   .reuse_check,
               reuse_check_metadata);
     EXPECT_EQ(parse_pack_options({"app", "--reuse-check=crc", "-o", "out.exe"}).reuse_check, reuse_check_crc);
+    EXPECT_EQ(options.old_trees, old_trees_remove) << "old trees go unless asked";
+    EXPECT_EQ(options.child_lifetime, child_ends_with_launcher);
+    EXPECT_EQ(options.progress_window, progress_window_when_slow);
+    options = parse_pack_options(
+        {"app", "-o", "out.exe", "--old-trees", "keep", "--child-outlives-launcher", "--no-progress"});
+    EXPECT_EQ(options.old_trees, old_trees_keep);
+    EXPECT_EQ(options.child_lifetime, child_outlives_launcher);
+    EXPECT_EQ(options.progress_window, progress_window_off);
+    EXPECT_EQ(parse_pack_options({"app", "-o", "out.exe", "--old-trees=remove"}).old_trees, old_trees_remove);
 
     options = parse_pack_options({"-o", "out.exe", "--", "-app-"});
     EXPECT_EQ(options.app_dir, std::filesystem::path("-app-"));
@@ -301,6 +310,9 @@ TEST(PackOptions, Mistakes) {
         {{"app", "-o", "a.exe", "--reuse-check", "CRC"}, "--reuse-check wants crc or metadata"},
         {{"app", "-o", "a.exe", "--reuse-check=crc", "--reuse-check", "crc"}, "--reuse-check is given twice"},
         {{"app", "-o", "a.exe", "--reuse-check"}, "--reuse-check wants a value"},
+        {{"app", "-o", "a.exe", "--old-trees", "never"}, "--old-trees wants remove or keep, not \"never\""},
+        {{"app", "-o", "a.exe", "--old-trees=keep", "--old-trees=keep"}, "--old-trees is given twice"},
+        {{"app", "-o", "a.exe", "--no-progress=yes"}, "--no-progress takes no value"},
     };
     for (const auto& [args, message] : cases) {
         EXPECT_NE(error_of([&] { parse_pack_options(args); }).find(message), std::string::npos)

@@ -380,16 +380,19 @@ TEST_F(PackedImage, ListShowsConstantsAndEntries) {
         "subsystem console",
     };
     std::vector<std::string> lines = lines_of(listed.out);
-    ASSERT_EQ(lines.size(), 13u) << listed.out;
+    ASSERT_EQ(lines.size(), 16u) << listed.out;
     EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 5), expected);
     EXPECT_EQ(lines[5].rfind("attached  ", 0), 0u);
     EXPECT_EQ(lines[6], "reuse     crc");
-    EXPECT_EQ(lines[7], line(exe.size(), exe, "Orrin Deck.exe"));
-    EXPECT_EQ(lines[8], line(1, "z", "Z.txt"));
-    EXPECT_EQ(lines[9], line(0, "", "data\\empty.bin"));
-    EXPECT_EQ(lines[10], line(5000, std::string(5000, '7'), "data\\numbers.txt"));
-    EXPECT_EQ(lines[11], line(4, "name", "ünïcode\\名前.txt"));
-    EXPECT_EQ(lines[12], "5 entries, " + std::to_string(exe.size() + 5005) + " bytes");
+    EXPECT_EQ(lines[7], "old trees remove");
+    EXPECT_EQ(lines[8], "child     ends with the launcher");
+    EXPECT_EQ(lines[9], "progress  none (console image)");
+    EXPECT_EQ(lines[10], line(exe.size(), exe, "Orrin Deck.exe"));
+    EXPECT_EQ(lines[11], line(1, "z", "Z.txt"));
+    EXPECT_EQ(lines[12], line(0, "", "data\\empty.bin"));
+    EXPECT_EQ(lines[13], line(5000, std::string(5000, '7'), "data\\numbers.txt"));
+    EXPECT_EQ(lines[14], line(4, "name", "ünïcode\\名前.txt"));
+    EXPECT_EQ(lines[15], "5 entries, " + std::to_string(exe.size() + 5005) + " bytes");
     EXPECT_EQ(hex8(stored_checksum("")), "00000001") << "an empty body carries 1";
 }
 
@@ -546,14 +549,14 @@ TEST_F(PackedImage, HeaderResourcesAndLayout) {
         std::size_t optional = stub.optional_offset;
         std::size_t table_end = stub.section_table_offset + stub.sections.size() * 40;
         std::size_t descriptor = std::string(stub_bytes.begin(), stub_bytes.end()).find("TALVIK-IMAGE-DSC");
-        for (auto [from, count] :
-             std::vector<std::pair<std::size_t, std::size_t>>{{stub.pe_offset + 6, 2},
-                                                              {optional + 8, 4},
-                                                              {optional + 56, 4},
-                                                              {optional + 64, 4},
-                                                              {optional + 112 + 2 * 8, 8},
-                                                              {table_end, 80},
-                                                              {descriptor + 16, 48}}) {
+        for (auto [from, count] : std::vector<std::pair<std::size_t, std::size_t>>{
+                 {stub.pe_offset + 6, 2},
+                 {optional + 8, 4},
+                 {optional + 56, 4},
+                 {optional + 64, 4},
+                 {optional + 112 + 2 * 8, 8},
+                 {table_end, 80},
+                 {descriptor + 16, sizeof(ImageDescriptor) - 16}}) {
             std::fill_n(bytes.begin() + from, count, 0);
         }
         return bytes;
@@ -649,7 +652,7 @@ TEST_F(PackedImage, ReuseCheckIsOneDescriptorFieldShownByList) {
     ASSERT_EQ(descriptors.size(), 1u);
     EXPECT_EQ(differing, std::vector<std::size_t>{descriptors[0] + offsetof(ImageDescriptor, reuse_check)});
     EXPECT_EQ(read_descriptor(metadata_bytes, descriptors[0]).reuse_check, reuse_check_metadata);
-    EXPECT_EQ(read_descriptor(metadata_bytes, descriptors[0]).descriptor_size, 60u);
+    EXPECT_EQ(read_descriptor(metadata_bytes, descriptors[0]).descriptor_size, image_descriptor_filled_size);
 
     auto reuse_line = [](const fs::path& image) {
         std::vector<std::string> lines = lines_of(run_talvik_binary({"list", image.string()}).out);
@@ -862,11 +865,11 @@ TEST_F(PackedImage, ExcludesAndAShortVersion) {
     ToolResult listed = run_talvik_binary({"list", (out / "image.exe").string()});
     ASSERT_EQ(listed.exit_status, 0) << listed.err;
     std::vector<std::string> lines = lines_of(listed.out);
-    ASSERT_EQ(lines.size(), 10u) << listed.out;
+    ASSERT_EQ(lines.size(), 13u) << listed.out;
     EXPECT_EQ(lines[0], "template  {CACHE_DIR}\\FernwickStudio\\Orrin-Deck\\1.2");
     EXPECT_EQ(lines[3], "version   1.2.3.0");
-    EXPECT_TRUE(lines[7].ends_with("  Orrin Deck.exe")) << lines[7];
-    EXPECT_TRUE(lines[8].ends_with("  ünïcode\\名前.txt")) << lines[8];
+    EXPECT_TRUE(lines[10].ends_with("  Orrin Deck.exe")) << lines[10];
+    EXPECT_TRUE(lines[11].ends_with("  ünïcode\\名前.txt")) << lines[11];
 
     Bytes file = read_file(out / "image.exe");
     PackOptions options;
@@ -1053,4 +1056,50 @@ TEST_F(PackedImage, SameBytesForEveryThreadCount) {
     EXPECT_TRUE(images[0] == images[2]) << "1 and 8 threads";
     ToolResult listed = run_talvik_binary({"list", (out / "threads-8.exe").string()});
     EXPECT_EQ(listed.exit_status, 0) << listed.err;
+}
+
+// The launcher's settings are descriptor fields after the reuse check, each shown by list;
+// the entry stream's length goes in whether the data comes from a folder or a ready block.
+TEST_F(PackedImage, LauncherSettingsAreDescriptorFieldsShownByList) {
+    ASSERT_EQ(pack(out / "default.exe", {"-q", "--windowed"}).exit_status, 0);
+    ASSERT_EQ(pack(out / "chosen.exe",
+                   {"-q", "--windowed", "--old-trees", "keep", "--child-outlives-launcher", "--no-progress"})
+                  .exit_status,
+              0);
+    auto settings_lines = [](const fs::path& image) {
+        std::vector<std::string> lines = lines_of(run_talvik_binary({"list", image.string()}).out);
+        return lines.size() > 9 ? std::vector<std::string>(lines.begin() + 7, lines.begin() + 10)
+                                : std::vector<std::string>{};
+    };
+    EXPECT_EQ(settings_lines(out / "default.exe"),
+              (std::vector<std::string>{"old trees remove", "child     ends with the launcher",
+                                        "progress  window when a start is slow"}));
+    EXPECT_EQ(
+        settings_lines(out / "chosen.exe"),
+        (std::vector<std::string>{"old trees keep", "child     outlives the launcher", "progress  off"}));
+
+    ImageConstants constants = read_image_constants(read_file(out / "default.exe"));
+    std::vector<unsigned char> stream =
+        build_entry_stream({{u"Orrin Deck.exe", app / "Orrin Deck.exe", {}},
+                            {u"Z.txt", app / "Z.txt", {}},
+                            {u"data\\empty.bin", app / "data/empty.bin", {}},
+                            {u"data\\numbers.txt", app / "data/numbers.txt", {}},
+                            {u"ünïcode\\名前.txt", app / "ünïcode/名前.txt", {}}});
+    EXPECT_EQ(constants.entry_stream_length, stream.size());
+    write_file(out / "block.bin", constants.attached_data);
+    ASSERT_EQ(run_talvik_binary({"pack", "--attached-data", (out / "block.bin").string(), "-o",
+                                 (out / "rebuilt.exe").string(), "-q"})
+                  .exit_status,
+              0);
+    EXPECT_EQ(read_image_constants(read_file(out / "rebuilt.exe")).entry_stream_length, stream.size());
+
+    // An image whose writer stopped before these fields keeps old trees, as images did before.
+    Bytes older = read_file(out / "chosen.exe");
+    std::vector<std::size_t> descriptors = find_image_descriptors(older, parse_pe_image(older));
+    ASSERT_EQ(descriptors.size(), 1u);
+    patch_u32(older, descriptors[0] + offsetof(ImageDescriptor, descriptor_size), 60);
+    write_file(out / "older.exe", older);
+    EXPECT_EQ(settings_lines(out / "older.exe"),
+              (std::vector<std::string>{"old trees keep", "child     ends with the launcher",
+                                        "progress  window when a start is slow"}));
 }

@@ -22,7 +22,9 @@ const char* const list_usage = R"(usage: talvik list IMAGE.exe
 Prints the path template, company, product and version of an image made by talvik pack,
 its subsystem (console, or windowed for an image packed with --windowed), the size of
 its attached data and its identity (a hash of it: equal for equal attached data), its
-reuse check (crc or metadata), then one line per entry: size in bytes, stored CRC-32
+reuse check (crc or metadata), what it does with old trees (remove or keep), whether the
+child ends with the launcher, whether a slow start shows a progress window, then one
+line per entry: size in bytes, stored CRC-32
 (marked "!" when the body does not match it) and the name, in stream order; then the
 entry count and their total size. Control characters in names show as \n, \xNN or \uNNNN.
 
@@ -79,9 +81,17 @@ starts the first entry, the application's executable.
                          (default) checksums every file at every start; metadata
                          trusts a stamp of sizes and last-write times (see Reuse
                          checks below)
+  --old-trees WHAT       remove (default) or keep: whether a start removes the trees
+                         that other images of the same company and product unpacked
+                         and no launcher uses any more (see Old trees below)
+  --child-outlives-launcher
+                         leave the application running when the launcher is ended
+                         (killed, or ended from Task Manager); by default it ends too
   --windowed             a windowed launcher, for an application that opens windows of
                          its own: Windows opens no console window for it (see Windowed
                          launchers below)
+  --no-progress          a windowed launcher shows no progress window, however slow its
+                         first start
   -q, --quiet            no summary line and no progress line
   -h, --help             this text
 

@@ -51,6 +51,6 @@ ImageConstants read_image_constants(std::span<const unsigned char> image) {
     bytes = bytes.first(static_cast<std::size_t>(fields.attached_data_length));
     constants.attached_data.assign(bytes.begin(), bytes.end());
     constants.attached_data_identity = fields.attached_data_identity;
-    constants.reuse_check = fields.reuse_check;
+    static_cast<LauncherSettings&>(constants) = fields;
     return constants;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "constants/image_descriptor.hpp"
+#include "tools/image/descriptor_fields.hpp"
 
 #include <cstdint>
 #include <span>
@@ -8,14 +8,13 @@
 #include <vector>
 
 // The build constants of an image, found through its descriptor.
-struct ImageConstants {
+struct ImageConstants : LauncherSettings {
     std::u16string path_template;
     std::u16string company_name;
     std::u16string product_name;
     std::u16string version_string;
     std::vector<unsigned char> attached_data;
     std::uint64_t attached_data_identity = 0; // 0: the image predates identities
-    std::uint32_t reuse_check = reuse_check_crc;
 };
 
 // Throws ToolError when the bytes are no PE image or hold no filled-in descriptor whose

@@ -26,8 +26,9 @@ ConstantsBlock write_constants_block(const BuildTexts& texts) {
 
 DescriptorFields descriptor_fields(const ConstantsBlock& constants, std::uint32_t constants_rva,
                                    std::uint32_t attached_data_rva, std::uint64_t attached_data_length,
-                                   std::uint64_t attached_data_identity, std::uint32_t reuse_check) {
+                                   std::uint64_t attached_data_identity, const LauncherSettings& settings) {
     DescriptorFields fields;
+    static_cast<LauncherSettings&>(fields) = settings;
     fields.descriptor_size = image_descriptor_filled_size;
     fields.path_template = constants_rva + constants.path_template;
     fields.company_name = constants_rva + constants.company_name;
@@ -36,7 +37,6 @@ DescriptorFields descriptor_fields(const ConstantsBlock& constants, std::uint32_
     fields.attached_data = attached_data_rva;
     fields.attached_data_length = attached_data_length;
     fields.attached_data_identity = attached_data_identity;
-    fields.reuse_check = reuse_check;
     return fields;
 }
 
@@ -75,8 +75,24 @@ DescriptorFields read_descriptor(std::span<const unsigned char> image, std::size
     if (fields.descriptor_size >= offsetof(ImageDescriptor, attached_data_identity) + sizeof(std::uint64_t)) {
         fields.attached_data_identity = get_u64(base + offsetof(ImageDescriptor, attached_data_identity));
     }
-    if (fields.descriptor_size >= offsetof(ImageDescriptor, reuse_check) + sizeof(std::uint32_t)) {
+    // Fields are only added at the end: an older writer's image keeps the defaults for the rest.
+    auto filled_in = [&](std::size_t offset, std::size_t size) {
+        return fields.descriptor_size >= offset + size;
+    };
+    if (filled_in(offsetof(ImageDescriptor, reuse_check), sizeof(std::uint32_t))) {
         fields.reuse_check = get_u32(base + offsetof(ImageDescriptor, reuse_check));
+    }
+    if (filled_in(offsetof(ImageDescriptor, old_trees), sizeof(std::uint32_t))) {
+        fields.old_trees = get_u32(base + offsetof(ImageDescriptor, old_trees));
+    }
+    if (filled_in(offsetof(ImageDescriptor, entry_stream_length), sizeof(std::uint64_t))) {
+        fields.entry_stream_length = get_u64(base + offsetof(ImageDescriptor, entry_stream_length));
+    }
+    if (filled_in(offsetof(ImageDescriptor, child_lifetime), sizeof(std::uint32_t))) {
+        fields.child_lifetime = get_u32(base + offsetof(ImageDescriptor, child_lifetime));
+    }
+    if (filled_in(offsetof(ImageDescriptor, progress_window), sizeof(std::uint32_t))) {
+        fields.progress_window = get_u32(base + offsetof(ImageDescriptor, progress_window));
     }
     return fields;
 }
@@ -92,4 +108,8 @@ void write_descriptor(std::span<unsigned char> image, std::size_t offset, const 
     patch_u64(image, offset + offsetof(ImageDescriptor, attached_data_identity),
               fields.attached_data_identity);
     patch_u32(image, offset + offsetof(ImageDescriptor, reuse_check), fields.reuse_check);
+    patch_u32(image, offset + offsetof(ImageDescriptor, old_trees), fields.old_trees);
+    patch_u64(image, offset + offsetof(ImageDescriptor, entry_stream_length), fields.entry_stream_length);
+    patch_u32(image, offset + offsetof(ImageDescriptor, child_lifetime), fields.child_lifetime);
+    patch_u32(image, offset + offsetof(ImageDescriptor, progress_window), fields.progress_window);
 }

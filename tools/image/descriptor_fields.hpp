@@ -8,8 +8,19 @@
 #include <span>
 #include <string>
 
-// The host's side of the image descriptor (launcher/image_descriptor.hpp): the texts it
+// The host's side of the image descriptor (constants/image_descriptor.hpp): the texts it
 // points to, finding it in an image, filling it in and reading it back.
+
+// What an image's launcher does beyond unpacking: the descriptor's settings, each one of the
+// values in constants/image_descriptor.hpp. The defaults are what an image means whose
+// writer left the field out.
+struct LauncherSettings {
+    std::uint32_t reuse_check = reuse_check_crc;
+    std::uint32_t old_trees = old_trees_keep;
+    std::uint32_t child_lifetime = child_ends_with_launcher;
+    std::uint32_t progress_window = progress_window_when_slow;
+    std::uint64_t entry_stream_length = 0; // 0: not known
+};
 
 struct BuildTexts {
     std::u16string path_template;
@@ -29,7 +40,7 @@ struct ConstantsBlock {
 ConstantsBlock write_constants_block(const BuildTexts& texts);
 
 // The descriptor's fields after the marker; RVAs relative to the image base.
-struct DescriptorFields {
+struct DescriptorFields : LauncherSettings {
     std::uint32_t descriptor_size = 0;
     std::uint32_t path_template = 0;
     std::uint32_t company_name = 0;
@@ -37,15 +48,14 @@ struct DescriptorFields {
     std::uint32_t version_string = 0;
     std::uint32_t attached_data = 0;
     std::uint64_t attached_data_length = 0;
-    std::uint64_t attached_data_identity = 0;    // 0 in images whose descriptor predates it
-    std::uint32_t reuse_check = reuse_check_crc; // crc in images whose descriptor predates it
+    std::uint64_t attached_data_identity = 0; // 0 in images whose descriptor predates it
 };
 
 // The fields a writer puts in for a constants block at constants_rva and attached data at
 // attached_data_rva.
 DescriptorFields descriptor_fields(const ConstantsBlock& constants, std::uint32_t constants_rva,
                                    std::uint32_t attached_data_rva, std::uint64_t attached_data_length,
-                                   std::uint64_t attached_data_identity, std::uint32_t reuse_check);
+                                   std::uint64_t attached_data_identity, const LauncherSettings& settings);
 
 // File offsets of every marker in the image's .rdata sections, at the descriptor's alignment.
 std::vector<std::size_t> find_image_descriptors(std::span<const unsigned char> image, const PeImage& pe);

@@ -75,7 +75,7 @@ ImageLayout write_image_around(const ImagePlan& plan, const fs::path& output,
     set_subsystem(start, stub.pe, plan.subsystem);
     write_descriptor(start, stub.descriptor_offset,
                      descriptor_fields(constants, layout.constants_rva, layout.data.virtual_address,
-                                       attached_length, attached.identity, plan.reuse_check));
+                                       attached_length, attached.identity, plan.settings));
     file.seek(0);
     file.write(start);
     file.write_zeros(layout.data.raw_pointer - start.size());

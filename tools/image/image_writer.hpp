@@ -25,7 +25,7 @@ struct ImagePlan {
     std::size_t resources_size = 0;
     std::uint64_t max_attached_data_length = 0;
     std::uint16_t subsystem = subsystem_windows_console; // or subsystem_windows_gui
-    std::uint32_t reuse_check = reuse_check_crc;         // or reuse_check_metadata
+    LauncherSettings settings;
 };
 
 ImagePlan plan_image(const CheckedStub& stub, ConstantTexts texts, std::vector<ResourceEntry> resources);

@@ -25,6 +25,23 @@ std::string reuse_check_name(std::uint32_t reuse_check) {
     return "other (" + std::to_string(reuse_check) + ", taken as crc)";
 }
 
+std::string old_trees_name(std::uint32_t old_trees) {
+    return old_trees == old_trees_remove ? "remove"
+           : old_trees == old_trees_keep ? "keep"
+                                         : "keep (other value)";
+}
+
+std::string child_lifetime_name(std::uint32_t child_lifetime) {
+    return child_lifetime == child_outlives_launcher ? "outlives the launcher" : "ends with the launcher";
+}
+
+std::string progress_window_name(std::uint32_t progress_window, std::uint16_t subsystem) {
+    if (subsystem != subsystem_windows_gui) {
+        return "none (console image)";
+    }
+    return progress_window == progress_window_off ? "off" : "window when a start is slow";
+}
+
 std::string subsystem_name(std::uint16_t subsystem) {
     if (subsystem == subsystem_windows_console) {
         return "console";
@@ -43,16 +60,20 @@ void list_image(const std::filesystem::path& image_file, std::ostream& out) {
     std::vector<ListedEntry> entries;
     list_attached_data(constants.attached_data, [&](const ListedEntry& entry) { entries.push_back(entry); });
 
+    std::uint16_t subsystem = parse_pe_image(image).subsystem;
     out << "template  " << shown_name(constants.path_template) << "\n"
         << "company   " << shown_name(constants.company_name) << "\n"
         << "product   " << shown_name(constants.product_name) << "\n"
         << "version   " << shown_name(constants.version_string) << "\n"
-        << "subsystem " << subsystem_name(parse_pe_image(image).subsystem) << "\n"
+        << "subsystem " << subsystem_name(subsystem) << "\n"
         << "attached  " << constants.attached_data.size() << " bytes, identity "
         << (constants.attached_data_identity == 0 ? std::string("none")
                                                   : identity_text(constants.attached_data_identity))
         << "\n"
-        << "reuse     " << reuse_check_name(constants.reuse_check) << "\n";
+        << "reuse     " << reuse_check_name(constants.reuse_check) << "\n"
+        << "old trees " << old_trees_name(constants.old_trees) << "\n"
+        << "child     " << child_lifetime_name(constants.child_lifetime) << "\n"
+        << "progress  " << progress_window_name(constants.progress_window, subsystem) << "\n";
     std::uint64_t total = 0;
     std::size_t mismatches = 0;
     char line[64];

@@ -161,6 +161,23 @@ std::uint64_t given_attached_data_size(const fs::path& file) {
     return size;
 }
 
+// The entry stream's length as the block's frame states it (talvik's producer always does);
+// 0 when it does not, so that a launcher shows an indeterminate bar.
+std::uint64_t stated_entry_stream_length(const fs::path& file) {
+    std::ifstream stream(file, std::ios::binary);
+    // The longest zstd frame header (ZSTD_FRAMEHEADERSIZE_MAX, outside zstd's stable API).
+    constexpr std::size_t frame_header_size_max = 18;
+    unsigned char start[attached_data_header_size + frame_header_size_max] = {};
+    stream.read(reinterpret_cast<char*>(start), sizeof start);
+    std::size_t got = static_cast<std::size_t>(stream.gcount());
+    if (got <= attached_data_header_size) {
+        return 0;
+    }
+    unsigned long long length =
+        ZSTD_getFrameContentSize(start + attached_data_header_size, got - attached_data_header_size);
+    return length == ZSTD_CONTENTSIZE_UNKNOWN || length == ZSTD_CONTENTSIZE_ERROR ? 0 : length;
+}
+
 } // namespace
 
 void run_pack(const PackOptions& options) {
@@ -187,7 +204,10 @@ void run_pack(const PackOptions& options) {
         },
         image_resource_entries(icon_images(options.icons), metadata.version_texts));
     plan.subsystem = options.windowed ? subsystem_windows_gui : subsystem_windows_console;
-    plan.reuse_check = options.reuse_check;
+    plan.settings.reuse_check = options.reuse_check;
+    plan.settings.old_trees = options.old_trees;
+    plan.settings.child_lifetime = options.child_lifetime;
+    plan.settings.progress_window = options.progress_window;
     ProgressLine progress(!options.quiet && stderr_is_console());
     // Everything the user can mend is checked before the long work starts.
     PackedData packed;
@@ -195,6 +215,7 @@ void run_pack(const PackOptions& options) {
     if (options.attached_data) {
         refuse_overwriting(*options.attached_data, "the attached data", output, options.output);
         check_attached_data_fits(plan, given_attached_data_size(*options.attached_data));
+        plan.settings.entry_stream_length = stated_entry_stream_length(*options.attached_data);
         progress.step("writing the image");
         layout = write_image(plan, output.temporary_path(), *options.attached_data);
     } else {
@@ -206,6 +227,7 @@ void run_pack(const PackOptions& options) {
         }
         packed.files = files.size();
         warn_when_it_may_not_fit(sources, plan);
+        plan.settings.entry_stream_length = entry_stream_size(sources);
         // The attached data goes into the image as it is compressed.
         layout = write_image(plan, output.temporary_path(), [&](const AttachedDataSink& sink) {
             CompressionSettings settings;

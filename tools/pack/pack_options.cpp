@@ -37,6 +37,16 @@ std::uint32_t reuse_check_value(const std::string& mode) {
     throw ToolError("--reuse-check wants crc or metadata, not \"" + shown_text(mode) + "\"");
 }
 
+std::uint32_t old_trees_value(const std::string& choice) {
+    if (choice == "remove") {
+        return old_trees_remove;
+    }
+    if (choice == "keep") {
+        return old_trees_keep;
+    }
+    throw ToolError("--old-trees wants remove or keep, not \"" + shown_text(choice) + "\"");
+}
+
 // One option of `talvik pack`. Messages name an option as typed, except that a repeat is
 // named by `shown` (-o, however the output was given).
 enum class Value { none, ignored, wanted };
@@ -56,6 +66,10 @@ constexpr OptionRule option_rules[] = {
     {"--help", "-h", Value::ignored, true, [](O& o, S, S) { o.help = true; }},
     {"--quiet", "-q", Value::none, true, [](O& o, S, S) { o.quiet = true; }},
     {"--windowed", nullptr, Value::none, true, [](O& o, S, S) { o.windowed = true; }},
+    {"--child-outlives-launcher", nullptr, Value::none, true,
+     [](O& o, S, S) { o.child_lifetime = child_outlives_launcher; }},
+    {"--no-progress", nullptr, Value::none, true,
+     [](O& o, S, S) { o.progress_window = progress_window_off; }},
     {"--output", "-o", Value::wanted, false, [](O& o, S, S v) { o.output = file_value("-o", v); }, "-o"},
     {"--exe", nullptr, Value::wanted, false, [](O& o, S, S v) { o.exe = v; }},
     {"--company", nullptr, Value::wanted, false, [](O& o, S, S v) { o.company = v; }},
@@ -75,6 +89,7 @@ constexpr OptionRule option_rules[] = {
      [](O& o, S t, S v) { o.threads = parse_number(t, v, 1, max_threads); }},
     {"--reuse-check", nullptr, Value::wanted, false,
      [](O& o, S, S v) { o.reuse_check = reuse_check_value(v); }},
+    {"--old-trees", nullptr, Value::wanted, false, [](O& o, S, S v) { o.old_trees = old_trees_value(v); }},
     {"--attached-data", nullptr, Value::wanted, false,
      [](O& o, S, S v) { o.attached_data = file_value("--attached-data", v); }},
 };

@@ -30,6 +30,9 @@ struct PackOptions {
     bool quiet = false;
     bool windowed = false;
     std::uint32_t reuse_check = reuse_check_crc;
+    std::uint32_t old_trees = old_trees_remove;
+    std::uint32_t child_lifetime = child_ends_with_launcher;
+    std::uint32_t progress_window = progress_window_when_slow;
 };
 
 constexpr int default_compression_level = 19;
