@@ -9,7 +9,7 @@
 #include "diag/exit_status.hpp"
 #include "diag/report.hpp"
 
-uint32_t launch_child(const wchar_t* application) {
+HANDLE start_child(const wchar_t* application) {
     STARTUPINFOW startup_info;
     memset(&startup_info, 0, sizeof startup_info);
     startup_info.cb = sizeof startup_info;
@@ -39,7 +39,10 @@ uint32_t launch_child(const wchar_t* application) {
                         DUPLICATE_SAME_ACCESS)) {
         InterlockedExchangePointer(&child_process_handle, shared);
     }
+    return child;
+}
 
+uint32_t wait_for_child(HANDLE child) {
     WaitForSingleObject(child, INFINITE);
     // A child that a console handler terminated reads as 0 here, the code it was given.
     DWORD code = 0;
@@ -50,4 +53,8 @@ uint32_t launch_child(const wchar_t* application) {
     // this does not wait.
     finish_child();
     return exit_code;
+}
+
+uint32_t launch_child(const wchar_t* application) {
+    return wait_for_child(start_child(application));
 }
