@@ -11,22 +11,28 @@ WINE := /usr/lib/wine/wine64
 PREFIX ?= /usr/local
 WINESERVER := /usr/lib/wine/wineserver
 
-.PHONY: all setup build win host win-tool dist wine-prefix wine-up test demo bench install deb format clean
+.PHONY: all setup build win win-configure host host-configure win-tool demo-build dist wine-prefix wine-up test demo bench install deb format clean
 
 all: build
 
 setup:
 	@bash scripts/setup.sh
 
-win: setup
+win-configure: setup
 	cmake -S . -B $(WIN_DIR) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake \
 	  -DCMAKE_BUILD_TYPE=Release -DTALVIK_WINE_PREFIX=$(WINEPREFIX) \
 	  -DTALVIK_HOST_BUILD_DIR=$(abspath $(HOST_DIR)) >/dev/null
+
+win: win-configure
 	cmake --build $(WIN_DIR) -j $(JOBS)
 
-host: win
+# The host tree needs the stub the Windows tree links.
+host-configure:
 	cmake -S . -B $(HOST_DIR) -DCMAKE_BUILD_TYPE=Release \
 	  -DTALVIK_WIN_BUILD_DIR=$(abspath $(WIN_DIR)) -DTALVIK_WINE_PREFIX=$(WINEPREFIX) >/dev/null
+
+host: win
+	$(MAKE) --no-print-directory host-configure
 	cmake --build $(HOST_DIR) -j $(JOBS)
 
 # talvik.exe takes two generated sources from the Linux tree, so it comes last.
@@ -50,7 +56,14 @@ wine-up: wine-prefix
 test: build wine-up
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS); status=$$?; $(WINESERVER) -k || true; exit $$status
 
-demo: build wine-up
+# Only what the demo runs: the stub, talvik and the two demo apps; no test programs and no
+# talvik.exe, which make test builds.
+demo-build: win-configure
+	cmake --build $(WIN_DIR) -j $(JOBS) --target talvik-stub orrin orrin-table
+	$(MAKE) --no-print-directory host-configure
+	cmake --build $(HOST_DIR) -j $(JOBS) --target talvik
+
+demo: demo-build wine-up
 	@bash scripts/demo.sh $(BUILD); status=$$?; $(WINESERVER) -k || true; exit $$status
 
 bench: build wine-up
