@@ -8,6 +8,7 @@
 #include "resources/manifest.hpp"
 #include "resources/png.hpp"
 #include "resources/version_block.hpp"
+#include "tests/resources/resource_reader.hpp"
 #include "tests/tools/test_support.hpp"
 #include "tools/host/tool_messages.hpp"
 #include "tools/host/unicode_text.hpp"

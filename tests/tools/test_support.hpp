@@ -2,9 +2,7 @@
 
 #include "tools/host/tool_error.hpp"
 
-#include <cstdint>
 #include <filesystem>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -75,13 +73,3 @@ std::string error_of(const auto& action) {
     }
     return "(no error)";
 }
-
-struct ResourceLeaf {
-    std::uint32_t type, id, language;
-    std::vector<unsigned char> data;
-};
-
-// The three levels of a resource directory (type, name, language) down to the data, for a
-// section whose first byte lies at section_rva; every leaf's data must lie in the section.
-std::vector<ResourceLeaf> read_resource_section(std::span<const unsigned char> section,
-                                                std::uint32_t section_rva);
