@@ -9,6 +9,7 @@
 #include "resources/png.hpp"
 #include "resources/version_block.hpp"
 #include "tests/resources/resource_reader.hpp"
+#include "tests/tools/packed_image.hpp"
 #include "tests/tools/test_support.hpp"
 #include "tools/host/tool_messages.hpp"
 #include "tools/host/unicode_text.hpp"
@@ -30,29 +31,6 @@
 #include <unistd.h>
 
 namespace fs = std::filesystem;
-
-namespace {
-
-const fs::path win_build_dir = TALVIK_WIN_BUILD_DIR;
-const fs::path stub_image = win_build_dir / "talvik-stub.exe";
-
-// Any file with the MZ and PE signatures passes as the first entry.
-std::string tiny_pe() {
-    std::string pe(128, '\0');
-    pe[0] = 'M', pe[1] = 'Z', pe[0x3C] = 64;
-    pe.replace(64, 4, std::string("PE\0\0", 4));
-    return pe;
-}
-
-void expect_one_error_line(const ToolResult& result, const std::string& message) {
-    EXPECT_EQ(result.exit_status, 1);
-    std::vector<std::string> lines = lines_of(result.err);
-    ASSERT_EQ(lines.size(), 1u) << result.err;
-    EXPECT_EQ(lines[0].rfind("talvik: error: ", 0), 0u) << lines[0];
-    EXPECT_NE(lines[0].find(message), std::string::npos) << lines[0];
-}
-
-} // namespace
 
 TEST(TalvikCommand, Help) {
     ToolResult top = run_talvik_binary({"--help"});
@@ -311,31 +289,6 @@ TEST(TalvikCommand, InterruptLeavesNothingBehind) {
 }
 
 namespace {
-
-// A tiny application: the stub image as its executable and a few other files.
-class PackedImage : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        if (!fs::exists(stub_image)) {
-            GTEST_SKIP() << "no Windows build in " << win_build_dir;
-        }
-        write_file(app / "Orrin Deck.exe", read_file(stub_image));
-        write_file(app / "data/empty.bin", "");
-        write_file(app / "data/numbers.txt", std::string(5000, '7'));
-        write_file(app / "ünïcode/名前.txt", "name");
-        write_file(app / "Z.txt", "z");
-    }
-
-    ToolResult pack(const fs::path& output, std::vector<std::string> extra = {}) {
-        std::vector<std::string> args = {"pack",      app.path().string(), "-o",        output.string(),
-                                         "--company", "Fernwick Studio",   "--product", "Orrin Deck",
-                                         "--version", "1.20.0.0"};
-        args.insert(args.end(), extra.begin(), extra.end());
-        return run_talvik_binary(args, {"TMPDIR=" + temp.path().string()});
-    }
-
-    ScratchFolder app, out, temp;
-};
 
 std::uint32_t stored_checksum(const std::string& body) {
     std::uint32_t crc = static_cast<std::uint32_t>(

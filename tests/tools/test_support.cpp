@@ -1,5 +1,7 @@
 #include "tests/tools/test_support.hpp"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <fcntl.h>
@@ -187,4 +189,22 @@ std::vector<std::string> files_below(const fs::path& folder) {
     }
     std::sort(files.begin(), files.end());
     return files;
+}
+
+const fs::path win_build_dir = TALVIK_WIN_BUILD_DIR;
+const fs::path stub_image = win_build_dir / "talvik-stub.exe";
+
+std::string tiny_pe() {
+    std::string pe(128, '\0');
+    pe[0] = 'M', pe[1] = 'Z', pe[0x3C] = 64;
+    pe.replace(64, 4, std::string("PE\0\0", 4));
+    return pe;
+}
+
+void expect_one_error_line(const ToolResult& result, const std::string& message) {
+    EXPECT_EQ(result.exit_status, 1);
+    std::vector<std::string> lines = lines_of(result.err);
+    ASSERT_EQ(lines.size(), 1u) << result.err;
+    EXPECT_EQ(lines[0].rfind("talvik: error: ", 0), 0u) << lines[0];
+    EXPECT_NE(lines[0].find(message), std::string::npos) << lines[0];
 }

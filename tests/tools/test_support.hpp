@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-// Host test helpers: scratch folders, files, and running the talvik binary.
+// Host test helpers: scratch folders, files, running the talvik binary and checking how it
+// refuses a mistake.
 
 // A fresh folder under the system's temporary folder, removed with its contents.
 class ScratchFolder {
@@ -73,3 +74,13 @@ std::string error_of(const auto& action) {
     }
     return "(no error)";
 }
+
+// The Windows build that supplies the stub talvik embeds, and that stub.
+extern const std::filesystem::path win_build_dir;
+extern const std::filesystem::path stub_image;
+
+// Any file with the MZ and PE signatures passes as the first entry.
+std::string tiny_pe();
+
+// A mistake ends talvik with status 1 and one error line that holds message.
+void expect_one_error_line(const ToolResult& result, const std::string& message);
