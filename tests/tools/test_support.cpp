@@ -1,6 +1,6 @@
 #include "tests/tools/test_support.hpp"
 
-#include "resources/byte_writer.hpp"
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -191,36 +191,20 @@ std::vector<std::string> files_below(const fs::path& folder) {
     return files;
 }
 
-std::vector<ResourceLeaf> read_resource_section(std::span<const unsigned char> section,
-                                                std::uint32_t section_rva) {
-    auto at = [&](std::size_t offset, std::size_t size) {
-        if (offset + size > section.size()) {
-            throw std::runtime_error("the resource directory points past its section");
-        }
-        return section.data() + offset;
-    };
-    auto entries = [&](std::size_t table) {
-        std::vector<std::pair<std::uint32_t, std::uint32_t>> list;
-        std::size_t count = get_u16(at(table + 12, 2)) + get_u16(at(table + 14, 2));
-        for (std::size_t i = 0; i < count; ++i) {
-            list.emplace_back(get_u32(at(table + 16 + i * 8, 4)), get_u32(at(table + 20 + i * 8, 4)));
-        }
-        return list;
-    };
-    constexpr std::uint32_t subdirectory = 0x80000000;
-    std::vector<ResourceLeaf> leaves;
-    for (auto [type, names] : entries(0)) {
-        for (auto [id, languages] : entries(names & ~subdirectory)) {
-            for (auto [language, leaf] : entries(languages & ~subdirectory)) {
-                const unsigned char* data_entry = at(leaf, 16);
-                std::uint32_t rva = get_u32(data_entry), size = get_u32(data_entry + 4);
-                if (rva < section_rva) {
-                    throw std::runtime_error("resource data before its section");
-                }
-                const unsigned char* data = at(rva - section_rva, size);
-                leaves.push_back({type, id, language, std::vector<unsigned char>(data, data + size)});
-            }
-        }
-    }
-    return leaves;
+const fs::path win_build_dir = TALVIK_WIN_BUILD_DIR;
+const fs::path stub_image = win_build_dir / "talvik-stub.exe";
+
+std::string tiny_pe() {
+    std::string pe(128, '\0');
+    pe[0] = 'M', pe[1] = 'Z', pe[0x3C] = 64;
+    pe.replace(64, 4, std::string("PE\0\0", 4));
+    return pe;
+}
+
+void expect_one_error_line(const ToolResult& result, const std::string& message) {
+    EXPECT_EQ(result.exit_status, 1);
+    std::vector<std::string> lines = lines_of(result.err);
+    ASSERT_EQ(lines.size(), 1u) << result.err;
+    EXPECT_EQ(lines[0].rfind("talvik: error: ", 0), 0u) << lines[0];
+    EXPECT_NE(lines[0].find(message), std::string::npos) << lines[0];
 }

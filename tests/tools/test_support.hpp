@@ -2,13 +2,12 @@
 
 #include "tools/host/tool_error.hpp"
 
-#include <cstdint>
 #include <filesystem>
-#include <span>
 #include <string>
 #include <vector>
 
-// Host test helpers: scratch folders, files, and running the talvik binary.
+// Host test helpers: scratch folders, files, running the talvik binary and checking how it
+// refuses a mistake.
 
 // A fresh folder under the system's temporary folder, removed with its contents.
 class ScratchFolder {
@@ -76,12 +75,12 @@ std::string error_of(const auto& action) {
     return "(no error)";
 }
 
-struct ResourceLeaf {
-    std::uint32_t type, id, language;
-    std::vector<unsigned char> data;
-};
+// The Windows build that supplies the stub talvik embeds, and that stub.
+extern const std::filesystem::path win_build_dir;
+extern const std::filesystem::path stub_image;
 
-// The three levels of a resource directory (type, name, language) down to the data, for a
-// section whose first byte lies at section_rva; every leaf's data must lie in the section.
-std::vector<ResourceLeaf> read_resource_section(std::span<const unsigned char> section,
-                                                std::uint32_t section_rva);
+// Any file with the MZ and PE signatures passes as the first entry.
+std::string tiny_pe();
+
+// A mistake ends talvik with status 1 and one error line that holds message.
+void expect_one_error_line(const ToolResult& result, const std::string& message);

@@ -1,13 +1,16 @@
-// talvik as a program: help, mistakes on the command line and in the app folder, and
-// whole images made from a tiny app folder and read back.
+// Whole images made by talvik pack from a tiny app folder and read back: the same bytes
+// whatever the surroundings, headers, resources and descriptor fields, given options, the
+// summary and warnings, and the defaults when no names are given.
 
 #include "constants/image_descriptor.hpp"
-#include "payload/entry_listing.hpp"
 #include "payload/producer.hpp"
+#include "resources/byte_writer.hpp"
 #include "resources/icon_group.hpp"
 #include "resources/manifest.hpp"
 #include "resources/png.hpp"
 #include "resources/version_block.hpp"
+#include "tests/resources/resource_reader.hpp"
+#include "tests/tools/packed_image.hpp"
 #include "tests/tools/test_support.hpp"
 #include "tools/host/tool_messages.hpp"
 #include "tools/host/unicode_text.hpp"
@@ -15,338 +18,19 @@
 #include "tools/image/constants_reader.hpp"
 #include "tools/image/descriptor_fields.hpp"
 #include "tools/image/pe_file.hpp"
-#include "tools/list/list_command.hpp"
 #include "tools/pack/image_metadata.hpp"
+#include "tools/pack/pack_options.hpp"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <chrono>
-#include <csignal>
-#include <cstdio>
+#include <cstddef>
 #include <map>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-const fs::path win_build_dir = TALVIK_WIN_BUILD_DIR;
-const fs::path stub_image = win_build_dir / "talvik-stub.exe";
-
-// Any file with the MZ and PE signatures passes as the first entry.
-std::string tiny_pe() {
-    std::string pe(128, '\0');
-    pe[0] = 'M', pe[1] = 'Z', pe[0x3C] = 64;
-    pe.replace(64, 4, std::string("PE\0\0", 4));
-    return pe;
-}
-
-void expect_one_error_line(const ToolResult& result, const std::string& message) {
-    EXPECT_EQ(result.exit_status, 1);
-    std::vector<std::string> lines = lines_of(result.err);
-    ASSERT_EQ(lines.size(), 1u) << result.err;
-    EXPECT_EQ(lines[0].rfind("talvik: error: ", 0), 0u) << lines[0];
-    EXPECT_NE(lines[0].find(message), std::string::npos) << lines[0];
-}
-
-} // namespace
-
-TEST(TalvikCommand, Help) {
-    ToolResult top = run_talvik_binary({"--help"});
-    EXPECT_EQ(top.exit_status, 0);
-    EXPECT_NE(top.out.find("talvik pack APP_DIR -o OUT.exe"), std::string::npos);
-    EXPECT_NE(top.out.find("talvik list IMAGE.exe"), std::string::npos);
-    ToolResult pack = run_talvik_binary({"pack", "--help"});
-    EXPECT_EQ(pack.exit_status, 0);
-    for (const char* option :
-         {"--exe", "--company", "--product", "--version", "--template", "--copyright", "--icon", "--level",
-          "--window-log", "--attached-data", "--quiet", "--windowed"}) {
-        EXPECT_NE(pack.out.find(option), std::string::npos) << option;
-    }
-    // Nothing of a toolchain is left in what the user reads.
-    for (const char* gone : {"--lib-dir", "TALVIK_LIB_DIR", "TALVIK_MINGW", "mingw"}) {
-        EXPECT_EQ(pack.out.find(gone), std::string::npos) << gone;
-    }
-    EXPECT_NE(pack.out.find("--exclude '*.pdb' --exclude '.git/'"), std::string::npos);
-    EXPECT_NE(pack.out.find("symbolic link is followed"), std::string::npos);
-    ToolResult nothing = run_talvik_binary({});
-    EXPECT_EQ(nothing.exit_status, 1);
-    expect_one_error_line(run_talvik_binary({"frobnicate"}), "unknown command \"frobnicate\"");
-    expect_one_error_line(run_talvik_binary({"list"}), "usage: talvik list IMAGE.exe");
-}
-
-TEST(TalvikCommand, EachCommandHasItsOwnHelp) {
-    ToolResult pack = run_talvik_binary({"pack", "--help"});
-    ToolResult list = run_talvik_binary({"list", "--help"});
-    ASSERT_EQ(pack.exit_status, 0);
-    ASSERT_EQ(list.exit_status, 0);
-    EXPECT_TRUE(pack.out.starts_with("usage: talvik pack APP_DIR")) << pack.out;
-    EXPECT_TRUE(list.out.starts_with("usage: talvik list IMAGE.exe")) << list.out;
-    EXPECT_EQ(list.out.find("--exclude"), std::string::npos) << "not the pack help";
-    const std::pair<std::vector<std::string>, const std::string*> same[] = {
-        {{"help", "pack"}, &pack.out}, {{"help", "list"}, &list.out},
-        {{"list", "-h"}, &list.out},   {{"--help", "pack"}, &pack.out},
-        {{"pack", "-h"}, &pack.out},   {{"pack", "some-dir", "--help"}, &pack.out},
-    };
-    for (const auto& [args, expected] : same) {
-        ToolResult result = run_talvik_binary(args);
-        EXPECT_EQ(result.exit_status, 0) << args[0] << " " << args[1];
-        EXPECT_EQ(result.out, *expected) << args[0] << " " << args[1];
-    }
-    ToolResult top = run_talvik_binary({"help"});
-    EXPECT_EQ(top.exit_status, 0);
-    EXPECT_EQ(top.out, run_talvik_binary({"--help"}).out);
-    expect_one_error_line(run_talvik_binary({"help", "frobnicate"}), "no help for \"frobnicate\"");
-    expect_one_error_line(run_talvik_binary({"what\nnow"}), "unknown command \"what\\nnow\"");
-}
-
-// Every mistake: status 1, one line, and nothing new in the output folder.
-TEST(TalvikCommand, MistakesLeaveNoOutput) {
-    ScratchFolder scratch;
-    fs::path good = scratch / "good", out_dir = scratch / "out";
-    write_file(good / "app.exe", tiny_pe());
-    write_file(good / "data.txt", "x");
-    fs::create_directories(out_dir);
-    std::string out = (out_dir / "app.exe").string();
-    auto folder_with = [&](const std::string& name,
-                           const std::vector<std::pair<std::string, std::string>>& files) {
-        fs::path folder = scratch / name;
-        for (const auto& [file, contents] : files) {
-            write_file(folder / file, contents);
-        }
-        fs::create_directories(folder);
-        return folder.string();
-    };
-    std::string no_exe = folder_with("no-exe", {{"data.txt", "x"}});
-    std::string two_exe = folder_with("two-exe", {{"a.exe", tiny_pe()}, {"b.exe", tiny_pe()}});
-    std::string not_pe = folder_with("not-pe", {{"app.exe", "MZ but nothing else"}});
-    std::string short_pe = folder_with("short-pe", {{"app.exe", "MZ"}});
-    std::string deep = folder_with(
-        "deep", {{"app.exe", tiny_pe()},
-                 {std::string(250, 'a') + "/" + std::string(250, 'b') + "/" + std::string(250, 'c') + "/" +
-                      std::string(250, 'd') + "/" + std::string(30, 'e'),
-                  "x"}});
-    std::string escape = folder_with("escape", {{"app.exe", tiny_pe()}});
-    fs::create_symlink(scratch / "good/data.txt", scratch / "escape/data.txt");
-    write_file(scratch / "two-bytes", "KA");
-    // Sparse: the size is all that is read of it before it is refused.
-    write_file(scratch / "huge.bin", "KAY");
-    fs::resize_file(scratch / "huge.bin", std::uintmax_t{3} << 30);
-    std::string newline = folder_with("newline", {{"app.exe", tiny_pe()}, {"line\nbreak.txt", "x"}});
-    fs::create_symlink("data.txt", good / "link-to-data");
-    std::string two_bytes_link = (scratch / "two-bytes-link").string();
-    fs::create_symlink(scratch / "two-bytes", two_bytes_link);
-    // An output that leads to an input file: refused before the icon is even read.
-    std::string out_link = (scratch / "icon-link.png").string();
-    fs::create_symlink(scratch / "icon.png", out_link);
-    // Special files where the output goes; they must stay what they are.
-    fs::path specials = scratch / "specials";
-    fs::create_directories(specials / "folder");
-    ASSERT_EQ(mkfifo((specials / "fifo").c_str(), 0600), 0);
-    fs::create_symlink("fifo", specials / "link-to-fifo");
-    fs::create_symlink("folder", specials / "link-to-folder");
-    fs::create_symlink("missing", specials / "dangling");
-    std::vector<std::string> specials_before = files_below(specials);
-    write_file(scratch / "icon.png", encode_png_rgba(16, 16, Bytes(16 * 16 * 4, 0)));
-
-    struct Case {
-        std::vector<std::string> args;
-        std::string message;
-    };
-    const std::string g = good.string();
-    const Case cases[] = {
-        {{"pack", (scratch / "missing").string(), "-o", out}, "does not exist or is no folder"},
-        {{"pack", no_exe, "-o", out}, "no .exe file at the top"},
-        {{"pack", two_exe, "-o", out}, "several .exe files"},
-        {{"pack", not_pe, "-o", out}, "is not a Windows executable"},
-        {{"pack", short_pe, "-o", out}, "is not a Windows executable"},
-        {{"pack", g, "-o", out, "--exe", "data.txt"}, "data.txt is not a Windows executable"},
-        {{"pack", g, "-o", out, "--exe", "../good/app.exe"}, "without \".\", \"..\""},
-        {{"pack", g, "-o", out, "--exe", "C:\\app.exe"}, "has a drive"},
-        {{"pack", g, "-o", out, "--exe", "\\app.exe"}, "starts with a separator"},
-        {{"pack", g, "-o", out, "--exe", "nope.exe"}, "no such file"},
-        {{"pack", deep, "-o", out}, "longer than 1023 UTF-16 units"},
-        {{"pack", escape, "-o", out}, "leads out of the app folder"},
-        {{"pack", g, "-o", out, "--version", "1.2.3.4.5"}, "is not 1 to 4 numbers"},
-        {{"pack", g, "-o", out, "--version", "1.2.3.70000"}, "is not 1 to 4 numbers"},
-        {{"pack", g, "-o", out, "--version", "1.2\n3"}, "version \"1.2\\n3\" is not"},
-        {{"pack", g, "-o", out, "--template", "{CACHE_DIR}\\{}"}, "unknown token {}"},
-        {{"pack", g, "-o", out, "--exclude", "app.exe"}, "leaves out; the first entry is always packed"},
-        {{"pack", g, "-o", out, "--exe", "app.exe", "--exclude", "*.EXE"}, "--exe app.exe is excluded"},
-        {{"pack", g, "-o", out, "--product", "CON"}, "a device name on Windows"},
-        {{"pack", newline, "-o", out}, "line\\nbreak.txt has a character"},
-        {{"pack", g, "-o", (good / "app.exe").string()}, "would overwrite an input file, " + g + "/app.exe"},
-        {{"pack", g, "-o", (good / "link-to-data").string()}, "would overwrite an input file"},
-        {{"pack", g, "-o", (good / "app.exe").string(), "--exe", "data.txt"},
-         "would overwrite an input file"},
-        {{"pack", g, "-o", out_link, "--icon", (scratch / "icon.png").string()},
-         "would overwrite an input file, the icon"},
-        {{"pack", "-o", two_bytes_link, "--attached-data", (scratch / "two-bytes").string()},
-         "would overwrite an input file, the attached data"},
-        {{"pack", g, "-o", (scratch / "no-such\nfolder/app.exe").string()},
-         "no-such\\nfolder does not exist"},
-        {{"pack", g, "-o", (scratch / "specials/fifo").string()},
-         "is a named pipe (FIFO), not a regular file"},
-        {{"pack", g, "-o", (scratch / "specials/link-to-fifo").string()},
-         "is a symbolic link to a named pipe (FIFO), not a regular file"},
-        {{"pack", g, "-o", (scratch / "specials/link-to-folder").string()},
-         "is a symbolic link to a folder, not a regular file"},
-        {{"pack", g, "-o", (scratch / "specials/dangling").string()}, "a symbolic link that leads nowhere"},
-        {{"pack", g, "-o", out_dir.string() + "/"}, "names a folder"},
-        {{"pack", g, "-o", out, "--template", "{CACHE_DIR}\\{NAME}"}, "unknown token {NAME}"},
-        {{"pack", g, "-o", out, "--product", "a/b"}, "give --template"},
-        {{"pack", g, "-o", out, "--company", "\xFF"}, "the company name is not valid UTF-8"},
-        {{"pack", g, "-o", out, "--level", "99"}, "--level wants"},
-        {{"pack", g, "-o", out, "--window-log", "30"}, "--window-log wants"},
-        {{"pack", g, "-o", out, "--bogus"}, "unknown option --bogus"},
-        {{"pack", g}, "no output file"},
-        {{"pack", g, "-o", (scratch / "no-such-folder/app.exe").string()}, "the output folder"},
-        {{"pack", g, "-o", out_dir.string()}, "is a folder"},
-        {{"pack", g, "-o", out, "--icon", (scratch / "icon.png").string()}, "exactly 7"},
-        {{"pack", g, "-o", out, "--icon", (scratch / "missing.png").string()}, "cannot read the icon"},
-        {{"pack", "-o", out, "--attached-data", (scratch / "two-bytes").string()},
-         "shorter than its 3-byte header"},
-        {{"pack", "-o", out, "--attached-data", (scratch / "absent").string()}, "is no readable file"},
-        {{"pack", g, "-o", out, "--attached-data", (scratch / "two-bytes").string()}, "not both"},
-        {{"pack", "-o", out, "--attached-data", (scratch / "huge.bin").string()},
-         "too large for a launcher image: at most"},
-        {{"pack", g, "-o", out, "--lib-dir", (scratch / "no-lib").string()}, "unknown option --lib-dir"},
-        {{"list", (scratch / "missing.exe").string()}, "cannot read"},
-        {{"list", (good / "data.txt").string()}, "not a PE image"},
-        {{"list", (good / "app.exe").string()}, "no talvik build constants"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.message);
-        ToolResult result = run_talvik_binary(c.args);
-        expect_one_error_line(result, c.message);
-        EXPECT_EQ(files_below(out_dir), std::vector<std::string>{});
-        EXPECT_EQ(files_below(specials), specials_before) << "no temporary file beside a special one";
-        EXPECT_TRUE(fs::is_fifo(specials / "fifo"));
-        Bytes exe = read_file(good / "app.exe");
-        EXPECT_EQ(std::string(exe.begin(), exe.end()), tiny_pe()) << "an input stays as it was";
-    }
-}
-
-TEST(TalvikCommand, DamagedBinaryWritesNothing) {
-    ScratchFolder scratch;
-    write_file(scratch / "app/app.exe", tiny_pe());
-    fs::create_directories(scratch / "out");
-    Bytes tool = read_file(talvik_binary());
-    Bytes stub = read_file(stub_image);
-    auto at = std::search(tool.begin(), tool.end(), stub.begin(), stub.end());
-    ASSERT_NE(at, tool.end()) << "talvik carries the stub's bytes";
-    std::size_t stub_offset = static_cast<std::size_t>(at - tool.begin());
-    std::size_t descriptor = std::string(stub.begin(), stub.end()).find("TALVIK-IMAGE-DSC");
-    // One byte in the middle of the launcher's code, and one field of its descriptor.
-    for (std::size_t offset : {stub.size() / 2, descriptor + 20}) {
-        SCOPED_TRACE(offset);
-        Bytes damaged = tool;
-        damaged[stub_offset + offset] ^= 0x01;
-        write_file(scratch / "talvik", damaged);
-        fs::permissions(scratch / "talvik", fs::perms::owner_all);
-        ToolResult result =
-            run_shell("exec " + (scratch / "talvik").string() + " pack " + (scratch / "app").string() +
-                      " -o " + (scratch / "out/app.exe").string());
-        expect_one_error_line(result, "talvik's built-in launcher stub is damaged");
-        EXPECT_EQ(files_below(scratch / "out"), std::vector<std::string>{});
-    }
-}
-
-namespace {
-
-// An app folder and an output folder in one scratch folder.
-struct SmallPack {
-    explicit SmallPack(std::size_t random_bytes = 0) {
-        write_file(scratch / "app/app.exe", tiny_pe());
-        std::string noise(random_bytes, '\0');
-        std::uint64_t state = 0x9E3779B97F4A7C15u;
-        for (char& byte : noise) {
-            state ^= state << 13, state ^= state >> 7, state ^= state << 17;
-            byte = static_cast<char>(state);
-        }
-        write_file(scratch / "app/noise.bin", noise);
-        fs::create_directories(scratch / "out");
-    }
-    std::vector<std::string> args() const {
-        return {"pack", (scratch / "app").string(), "-o", (scratch / "out/app.exe").string()};
-    }
-    ScratchFolder scratch;
-};
-
-} // namespace
-
-TEST(TalvikCommand, FailingWriteIsReported) {
-    // A file size limit makes the write fail for real: EFBIG once the image passes 64 KiB,
-    // with SIGXFSZ ignored so that the write reports it instead of ending the process.
-    SmallPack small(200000);
-    std::string command = "ulimit -f 128 && trap '' XFSZ && exec \"$TALVIK\"";
-    for (const std::string& arg : small.args()) {
-        command += " '" + arg + "'";
-    }
-    ToolResult result = run_shell(command + " --level 1");
-    expect_one_error_line(result, "cannot write " + (small.scratch / "out").string());
-    EXPECT_NE(result.err.find("File too large"), std::string::npos) << result.err;
-    EXPECT_EQ(files_below(small.scratch / "out"), std::vector<std::string>{});
-}
-
-TEST(TalvikCommand, InterruptLeavesNothingBehind) {
-    // 48 MB that do not compress keep talvik busy for many seconds at level 19; the signal
-    // comes once the pending output has appeared.
-    SmallPack small(48 << 20);
-    ScratchFolder capture;
-    RunningTool tool = start_talvik_binary(small.args(), {}, capture.path());
-    // Bounded, so that a talvik that never gets that far fails the test instead of hanging it.
-    for (int tries = 0; tries < 6000 && files_below(small.scratch / "out").empty(); ++tries) {
-        usleep(1000);
-    }
-    EXPECT_FALSE(files_below(small.scratch / "out").empty()) << "the pending output exists while it runs";
-    usleep(100000);
-    kill(tool.pid, SIGTERM);
-    ToolResult result = wait_for(tool);
-    EXPECT_EQ(result.exit_status, -SIGTERM) << result.err;
-    EXPECT_EQ(files_below(small.scratch / "out"), std::vector<std::string>{});
-}
-
-namespace {
-
-// A tiny application: the stub image as its executable and a few other files.
-class PackedImage : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        if (!fs::exists(stub_image)) {
-            GTEST_SKIP() << "no Windows build in " << win_build_dir;
-        }
-        write_file(app / "Orrin Deck.exe", read_file(stub_image));
-        write_file(app / "data/empty.bin", "");
-        write_file(app / "data/numbers.txt", std::string(5000, '7'));
-        write_file(app / "ünïcode/名前.txt", "name");
-        write_file(app / "Z.txt", "z");
-    }
-
-    ToolResult pack(const fs::path& output, std::vector<std::string> extra = {}) {
-        std::vector<std::string> args = {"pack",      app.path().string(), "-o",        output.string(),
-                                         "--company", "Fernwick Studio",   "--product", "Orrin Deck",
-                                         "--version", "1.20.0.0"};
-        args.insert(args.end(), extra.begin(), extra.end());
-        return run_talvik_binary(args, {"TMPDIR=" + temp.path().string()});
-    }
-
-    ScratchFolder app, out, temp;
-};
-
-std::uint32_t stored_checksum(const std::string& body) {
-    std::uint32_t crc = static_cast<std::uint32_t>(
-        crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size())));
-    return crc == 0 ? 1 : crc;
-}
-
-std::string hex8(std::uint32_t value) {
-    char text[9];
-    std::snprintf(text, sizeof text, "%08x", value);
-    return text;
-}
 
 // The resource directory of an image, down to its data.
 std::vector<ResourceLeaf> read_resources(const Bytes& file, const PeImage& image) {
@@ -356,45 +40,6 @@ std::vector<ResourceLeaf> read_resources(const Bytes& file, const PeImage& image
 }
 
 } // namespace
-
-TEST_F(PackedImage, ListShowsConstantsAndEntries) {
-    ToolResult packed = pack(out / "Orrin-Deck.exe", {"-q"});
-    ASSERT_EQ(packed.exit_status, 0) << packed.err;
-    EXPECT_EQ(packed.err, "") << "--quiet";
-    EXPECT_EQ(files_below(temp.path()), std::vector<std::string>{}) << "the work folder is gone";
-
-    ToolResult listed = run_talvik_binary({"list", (out / "Orrin-Deck.exe").string()});
-    ASSERT_EQ(listed.exit_status, 0) << listed.err;
-    Bytes stub = read_file(stub_image);
-    std::string exe(stub.begin(), stub.end());
-    auto line = [](std::uint64_t size, const std::string& body, const std::string& name) {
-        std::string size_text = std::to_string(size);
-        return std::string(14 - size_text.size(), ' ') + size_text + "  " + hex8(stored_checksum(body)) +
-               "  " + name;
-    };
-    std::vector<std::string> expected = {
-        "template  {CACHE_DIR}\\FernwickStudio\\Orrin-Deck\\1.20",
-        "company   Fernwick Studio",
-        "product   Orrin Deck",
-        "version   1.20.0.0",
-        "subsystem console",
-    };
-    std::vector<std::string> lines = lines_of(listed.out);
-    ASSERT_EQ(lines.size(), 16u) << listed.out;
-    EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 5), expected);
-    EXPECT_EQ(lines[5].rfind("attached  ", 0), 0u);
-    EXPECT_EQ(lines[6], "reuse     crc");
-    EXPECT_EQ(lines[7], "old trees remove");
-    EXPECT_EQ(lines[8], "child     ends with the launcher");
-    EXPECT_EQ(lines[9], "progress  none (console image)");
-    EXPECT_EQ(lines[10], line(exe.size(), exe, "Orrin Deck.exe"));
-    EXPECT_EQ(lines[11], line(1, "z", "Z.txt"));
-    EXPECT_EQ(lines[12], line(0, "", "data\\empty.bin"));
-    EXPECT_EQ(lines[13], line(5000, std::string(5000, '7'), "data\\numbers.txt"));
-    EXPECT_EQ(lines[14], line(4, "name", "ünïcode\\名前.txt"));
-    EXPECT_EQ(lines[15], "5 entries, " + std::to_string(exe.size() + 5005) + " bytes");
-    EXPECT_EQ(hex8(stored_checksum("")), "00000001") << "an empty body carries 1";
-}
 
 TEST_F(PackedImage, SameInputsGiveTheSameBytes) {
     fs::create_directories(out / "second place");
@@ -671,29 +316,6 @@ TEST_F(PackedImage, ReuseCheckIsOneDescriptorFieldShownByList) {
     EXPECT_EQ(reuse_line(out / "unknown.exe"), "reuse     other (7, taken as crc)");
 }
 
-TEST_F(PackedImage, StampNameAtTheTopIsRefused) {
-    for (const char* name : {".talvik-stamp", ".TALVIK-Stamp", ".talvik-stamp-0000002a.tmp"}) {
-        ScratchFolder folder;
-        write_file(folder.path() / "Orrin Deck.exe", read_file(stub_image));
-        write_file(folder.path() / name, "mine");
-        ToolResult result =
-            run_talvik_binary({"pack", folder.path().string(), "-o", (out / "x.exe").string()});
-        expect_one_error_line(result, "launchers keep for their stamp");
-        EXPECT_NE(result.err.find(name), std::string::npos) << result.err;
-    }
-    // Below the top it is a file like any other, and an exclude takes it out at the top.
-    ScratchFolder folder;
-    write_file(folder.path() / "Orrin Deck.exe", read_file(stub_image));
-    write_file(folder.path() / "docs" / ".talvik-stamp", "mine");
-    write_file(folder.path() / ".talvik-stamp", "mine");
-    ToolResult result = run_talvik_binary({"pack", folder.path().string(), "-o", (out / "y.exe").string(),
-                                           "-q", "--exclude", "/.talvik-stamp"});
-    EXPECT_EQ(result.exit_status, 0) << result.err;
-    ToolResult listed = run_talvik_binary({"list", (out / "y.exe").string()});
-    EXPECT_NE(listed.out.find("docs\\.talvik-stamp"), std::string::npos) << listed.out;
-    EXPECT_NE(listed.out.find("2 entries"), std::string::npos) << listed.out;
-}
-
 TEST_F(PackedImage, AttachedDataTakenAsItIs) {
     ASSERT_EQ(pack(out / "original.exe", {"-q"}).exit_status, 0);
     ImageConstants constants = read_image_constants(read_file(out / "original.exe"));
@@ -773,46 +395,6 @@ TEST_F(PackedImage, LongPathsAreWarnedAbout) {
     EXPECT_NE(lines[0].find("the longest: data\\numbers.txt"), std::string::npos) << lines[0];
 }
 
-TEST_F(PackedImage, ListFindsDamage) {
-    ASSERT_EQ(pack(out / "image.exe", {"-q"}).exit_status, 0);
-    Bytes image = read_file(out / "image.exe");
-    std::string bytes(image.begin(), image.end());
-    std::size_t descriptor = bytes.find("TALVIK-IMAGE-DSC");
-    ASSERT_NE(descriptor, std::string::npos);
-    ImageConstants constants = read_image_constants(image);
-    std::size_t attached =
-        bytes.find(std::string(constants.attached_data.begin(), constants.attached_data.end()));
-    ASSERT_NE(attached, std::string::npos);
-    std::size_t trailer = attached + constants.attached_data.size() - 8;
-
-    struct Case {
-        const char* what;
-        std::size_t offset;
-        const char* message;
-    };
-    const Case cases[] = {
-        {"marker", descriptor + 3, "no talvik build constants"},
-        {"template address", descriptor + offsetof(ImageDescriptor, path_template) + 3,
-         "path template lies outside its sections"},
-        {"version address", descriptor + offsetof(ImageDescriptor, version_string) + 2,
-         "version string lies outside its sections"},
-        {"attached data length", descriptor + offsetof(ImageDescriptor, attached_data_length) + 4,
-         "attached data lies outside its sections"},
-        {"header", attached + 1, "does not start with \"KAY\""},
-        {"frame magic", attached + 3, "no whole zstd frame"},
-        {"trailer count", trailer, "trailer count"},
-        {"last frame byte", trailer - 3, "frame"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        Bytes damaged = image;
-        damaged[c.offset] ^= 0x40;
-        write_file(out / "damaged.exe", damaged);
-        ToolResult listed = run_talvik_binary({"list", (out / "damaged.exe").string()});
-        expect_one_error_line(listed, c.message);
-    }
-}
-
 TEST_F(PackedImage, OutputInsideTheAppFolderIsNeverPacked) {
     // As in "cd app && talvik pack . -o Orrin-Deck-packed.exe", run again and again.
     fs::path image = app / "Orrin-Deck-packed.exe";
@@ -832,17 +414,6 @@ TEST_F(PackedImage, OutputInsideTheAppFolderIsNeverPacked) {
     EXPECT_EQ(listed.out.find("packed"), std::string::npos) << listed.out;
     EXPECT_EQ(listed.out.find(".talvik-"), std::string::npos) << listed.out;
     EXPECT_EQ(files_below(app.path()).size(), 8u) << "no temporary file left";
-}
-
-TEST_F(PackedImage, OutputLinkLeadsToTheFileWritten) {
-    write_file(out / "releases/orrin-1.20.exe", "an old build");
-    fs::create_symlink("releases/orrin-1.20.exe", out / "latest.exe");
-    ToolResult linked = pack(out / "latest.exe", {"-q"});
-    ASSERT_EQ(linked.exit_status, 0) << linked.err;
-    ASSERT_EQ(pack(out / "direct.exe", {"-q"}).exit_status, 0);
-    EXPECT_TRUE(fs::is_symlink(out / "latest.exe")) << "the link stays";
-    EXPECT_EQ(read_file(out / "releases/orrin-1.20.exe"), read_file(out / "direct.exe"));
-    EXPECT_EQ(files_below(out / "releases"), std::vector<std::string>{"orrin-1.20.exe"});
 }
 
 TEST_F(PackedImage, ExcludesAndAShortVersion) {
@@ -897,29 +468,6 @@ TEST_F(PackedImage, SummaryGivesTheImageSize) {
                                    " bytes), template {CACHE_DIR}\\FernwickStudio\\Orrin-Deck\\1.20"))
         << lines[0];
     EXPECT_EQ(packed.err.find("\r"), std::string::npos) << "no progress line off a terminal";
-}
-
-TEST_F(PackedImage, ProgressOnATerminalCoversEveryStep) {
-    std::vector<std::string> args = {"pack", app.path().string(), "-o" + (out / "image.exe").string()};
-    ToolResult packed = run_talvik_on_terminal(args, {"TMPDIR=" + temp.path().string()});
-    ASSERT_EQ(packed.exit_status, 0) << packed.err;
-    const std::string& seen = packed.err;
-    std::size_t scanning = seen.find("\rtalvik: scanning: ");
-    std::size_t compressing = seen.find("\rtalvik: compressing 5/5 files, ");
-    std::size_t writing = seen.find("\rtalvik: writing the image\033[K");
-    std::size_t summary = seen.find("\r\033[Ktalvik: packed 5 files");
-    EXPECT_NE(scanning, std::string::npos) << seen;
-    EXPECT_LT(scanning, compressing) << seen;
-    EXPECT_LT(compressing, writing) << seen;
-    EXPECT_LT(writing, summary) << "the line is cleared before the summary: " << seen;
-    EXPECT_NE(seen.find(" KiB of "), std::string::npos) << "binary units, named as such: " << seen;
-    EXPECT_EQ(seen.find(" MB"), std::string::npos) << seen;
-
-    ToolResult quiet =
-        run_talvik_on_terminal({"pack", app.path().string(), "-o", (out / "quiet.exe").string(), "-q"},
-                               {"TMPDIR=" + temp.path().string()});
-    ASSERT_EQ(quiet.exit_status, 0) << quiet.err;
-    EXPECT_EQ(quiet.err, "");
 }
 
 namespace {

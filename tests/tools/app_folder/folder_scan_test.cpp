@@ -1,14 +1,14 @@
-// Scanning an application folder into entries: order, names, the first entry, and the
-// folders that cannot be packed.
+// Scanning an application folder into entries: order, names, the first entry, the folders
+// that cannot be packed, what --exclude leaves out, and the stamp's name at the top.
 
+#include "tests/tools/packed_image.hpp"
 #include "tests/tools/test_support.hpp"
 #include "tools/app_folder/exclude_pattern.hpp"
 #include "tools/app_folder/folder_scan.hpp"
-#include "tools/host/tool_messages.hpp"
-#include "tools/host/unicode_text.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -380,4 +380,27 @@ TEST(AppFolder, SkippedFilesAreNotPacked) {
     EXPECT_NE(scan_error(app.path(), settings).find("would overwrite an input file, "), std::string::npos);
     settings.excludes.push_back(parse_exclude_pattern("*.txt"));
     EXPECT_EQ(scan_app_folder(app.path(), settings).size(), 1u);
+}
+
+TEST_F(PackedImage, StampNameAtTheTopIsRefused) {
+    for (const char* name : {".talvik-stamp", ".TALVIK-Stamp", ".talvik-stamp-0000002a.tmp"}) {
+        ScratchFolder folder;
+        write_file(folder.path() / "Orrin Deck.exe", read_file(stub_image));
+        write_file(folder.path() / name, "mine");
+        ToolResult result =
+            run_talvik_binary({"pack", folder.path().string(), "-o", (out / "x.exe").string()});
+        expect_one_error_line(result, "launchers keep for their stamp");
+        EXPECT_NE(result.err.find(name), std::string::npos) << result.err;
+    }
+    // Below the top it is a file like any other, and an exclude takes it out at the top.
+    ScratchFolder folder;
+    write_file(folder.path() / "Orrin Deck.exe", read_file(stub_image));
+    write_file(folder.path() / "docs" / ".talvik-stamp", "mine");
+    write_file(folder.path() / ".talvik-stamp", "mine");
+    ToolResult result = run_talvik_binary({"pack", folder.path().string(), "-o", (out / "y.exe").string(),
+                                           "-q", "--exclude", "/.talvik-stamp"});
+    EXPECT_EQ(result.exit_status, 0) << result.err;
+    ToolResult listed = run_talvik_binary({"list", (out / "y.exe").string()});
+    EXPECT_NE(listed.out.find("docs\\.talvik-stamp"), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("2 entries"), std::string::npos) << listed.out;
 }
