@@ -195,6 +195,24 @@ TEST(PathText, LastBackslashLooksOnlyAtTheGivenLength) {
     }
 }
 
+// A join that fits to the last unit is made whole; one unit more leaves the output as it was,
+// so no caller can go on with a cut path.
+TEST(PathText, JoinPathFitsExactlyOrLeavesTheOutput) {
+    wchar_t out[12];
+    wcscpy(out, L"untouched");
+    EXPECT_TRUE(join_path(out, 12, L"C:\\dir", L"name.txtXYZ", 3));
+    EXPECT_STREQ(out, L"C:\\dir\\nam");
+    EXPECT_TRUE(join_path(out, 12, L"C:\\dir", L"name", 4));
+    EXPECT_STREQ(out, L"C:\\dir\\name") << "11 units and the terminator";
+    wcscpy(out, L"untouched");
+    EXPECT_FALSE(join_path(out, 12, L"C:\\dir", L"names", 5));
+    EXPECT_STREQ(out, L"untouched");
+    // A path already in the output may be the directory: the stamp check joins onto its own pattern.
+    wcscpy(out, L"C:\\dir");
+    EXPECT_TRUE(join_path(out, 12, out, L"*", 1));
+    EXPECT_STREQ(out, L"C:\\dir\\*");
+}
+
 std::wstring system_folder(int folder) {
     wchar_t path[MAX_PATH];
     EXPECT_EQ(SHGetFolderPathW(nullptr, folder, nullptr, SHGFP_TYPE_CURRENT, path), S_OK);
