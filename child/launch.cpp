@@ -11,6 +11,7 @@
 #include "constants/image_descriptor.hpp"
 #include "diag/exit_status.hpp"
 #include "diag/report.hpp"
+#include "diag/windowed_image.hpp"
 
 namespace {
 
@@ -21,6 +22,12 @@ HANDLE child_job = nullptr;
 
 DWORD creation_flags(bool suspended) {
     DWORD flags = NORMAL_PRIORITY_CLASS;
+    // A windowed launcher has no console to share, so Windows would open a console window for
+    // a console child. This gives it a console without a window instead; the system ignores
+    // the flag for a windowed child.
+    if (running_image_is_windowed()) {
+        flags |= CREATE_NO_WINDOW;
+    }
     if (suspended) {
         flags |= CREATE_SUSPENDED;
     }

@@ -7,8 +7,9 @@
 // Starts application (the child executable path) with the re-quoted command line and the
 // launcher's standard handles, environment and directory, and shares it with the console
 // handler. Unless the image lets it outlive the launcher, the child runs in a job that ends it
-// when the launcher ends. Returns the child's process handle, which the caller hands to
-// wait_for_child. A failed start reports "Error, couldn't launch child".
+// when the launcher ends; a windowed image gives a console child a console without a window.
+// Returns the child's process handle, which the caller hands to wait_for_child. A failed
+// start reports "Error, couldn't launch child".
 HANDLE start_child(const wchar_t* application);
 
 // Waits for the child without a time limit, closes its handle and its job and returns its

@@ -1,10 +1,11 @@
 // Images run under Wine with the probe as the application: the child ends with a killed
-// launcher unless the image was packed with --child-outlives-launcher, and what the child
-// starts lives on.
+// launcher unless the image was packed with --child-outlives-launcher, what the child starts
+// lives on, and the console that each kind of launcher leaves a console child.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -34,6 +35,21 @@ bool file_appears(const fs::path& path) {
         std::this_thread::sleep_for(file_poll);
     }
     return true;
+}
+
+std::vector<std::string> split_list(const std::string& text) {
+    std::vector<std::string> items;
+    size_t start = 0;
+    for (size_t comma = text.find(','); comma != std::string::npos; comma = text.find(',', start)) {
+        items.push_back(text.substr(start, comma - start));
+        start = comma + 1;
+    }
+    items.push_back(text.substr(start));
+    return items;
+}
+
+bool contains(const std::vector<std::string>& items, const std::string& item) {
+    return std::find(items.begin(), items.end(), item) != items.end();
 }
 
 class ChildLifetime : public ::testing::Test {
@@ -112,6 +128,39 @@ TEST_F(ChildLifetime, WhatTheChildStartsLivesOnAfterTheLauncherExits) {
     ASSERT_EQ(outcome.exit_code, 5u) << outcome.err;
     write_file(go, "");
     EXPECT_TRUE(file_appears(done));
+}
+
+// The same images, asked about the console their child runs in.
+class ChildConsole : public ChildLifetime {};
+
+// A windowed launcher has no console; its console child gets one of its own that works but
+// has no window, and still writes to the handles the launcher was given.
+TEST_F(ChildConsole, WindowedLauncherGivesAConsoleChildNoConsoleWindow) {
+    pack({"--windowed"});
+    Outcome outcome =
+        run_windows(work, "Launcher.exe --write-stderr \"to the error file\"", {}, StandardHandles::passed);
+    ASSERT_EQ(outcome.exit_code, 0u) << outcome.err;
+    ProbeReport report = parse_probe_report(outcome.out);
+    ASSERT_TRUE(report.complete) << outcome.out;
+    EXPECT_EQ(report.fields["console-window"], "none");
+    EXPECT_NE(report.fields["console-screen"], "none") << "a console that answers";
+    EXPECT_EQ(report.fields["console"], report.fields["pid"]) << "a console of its own";
+    EXPECT_EQ(report.fields["stdout"], "disk");
+    EXPECT_EQ(outcome.err, "to the error file\n");
+}
+
+// A console launcher's child shares the launcher's console, as it always has.
+TEST_F(ChildConsole, ConsoleLauncherSharesItsConsoleWithTheChild) {
+    pack();
+    Outcome outcome =
+        run_windows(work, "Launcher.exe", {}, StandardHandles::passed, {"--console-without-window"});
+    ASSERT_EQ(outcome.exit_code, 0u) << outcome.err;
+    ProbeReport report = parse_probe_report(outcome.out);
+    ASSERT_TRUE(report.complete) << outcome.out;
+    std::vector<std::string> attached = split_list(report.fields["console"]);
+    EXPECT_TRUE(contains(attached, report.variables["TALVIK_ONEFILE_PARENT"])) << report.fields["console"];
+    EXPECT_TRUE(contains(attached, report.fields["pid"])) << report.fields["console"];
+    EXPECT_NE(report.fields["console-screen"], "none");
 }
 
 } // namespace
