@@ -3,6 +3,7 @@
 # its start-up is never measured), and hands over to bench.py.
 #   bash bench/run.sh BUILD_DIR [bench.py options: --runs N, --pack-runs N, --decoder-options]
 #   bash bench/run.sh BUILD_DIR --reuse-check [--runs N]
+#   bash bench/run.sh BUILD_DIR --child-job [--runs N]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-build}" && pwd)
@@ -27,7 +28,12 @@ trap '"$wineserver" -k || true' EXIT
 if [ "${1:-}" = "--reuse-check" ]; then
   shift
   python3 "$here/reuse_check.py" --build "$build" "$@"
+# --child-job alone runs only the figures of the child's job.
+elif [ "${1:-}" = "--child-job" ]; then
+  shift
+  python3 "$here/child_job.py" --build "$build" "$@"
 else
   python3 "$here/bench.py" --build "$build" "$@"
   python3 "$here/reuse_check.py" --build "$build"
+  python3 "$here/child_job.py" --build "$build"
 fi

@@ -200,8 +200,8 @@ DWORD WINAPI run_launch_racer(void* parameter) {
 
 // The same race around a whole launch: the handlers fire as soon as the handle is shared,
 // while the main thread waits, reads the exit code and releases it. Every handle of the
-// launch (the process, its thread, the shared copy) is closed once and not used after; the
-// child's own exit code comes back.
+// launch (the process, its thread, the shared copy, the child's job) is closed once and not
+// used after; the child's own exit code comes back.
 TEST(ConsoleEvents, RacingHandlersDuringALaunchCloseEveryHandleOnce) {
     install_handle_audit();
     ScopedVariable steering(L"PROBE_OPTIONS", L"--quiet --exit 5");
@@ -219,8 +219,9 @@ TEST(ConsoleEvents, RacingHandlersDuringALaunchCloseEveryHandleOnce) {
         CloseHandle(threads[0]);
         CloseHandle(threads[1]);
         ASSERT_EQ(code, 5u) << iteration;
-        // The process and thread handles of the creation at least; a shared copy, if any.
-        ASSERT_GE(audit.tracked, 2) << iteration;
+        // The process and thread handles of the creation and the job at least; a shared copy,
+        // if any.
+        ASSERT_GE(audit.tracked, 3) << iteration;
         ASSERT_EQ(audit.closed_once, audit.tracked) << iteration;
         ASSERT_EQ(audit.used_after_close, 0) << iteration;
         ASSERT_EQ(child_process_handle, nullptr) << iteration;

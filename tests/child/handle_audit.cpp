@@ -10,6 +10,7 @@ extern decltype(&TerminateProcess) __imp_TerminateProcess;
 extern decltype(&GetExitCodeProcess) __imp_GetExitCodeProcess;
 extern decltype(&CreateProcessW) __imp_CreateProcessW;
 extern decltype(&DuplicateHandle) __imp_DuplicateHandle;
+extern decltype(&CreateJobObjectW) __imp_CreateJobObjectW;
 }
 
 namespace {
@@ -32,6 +33,7 @@ decltype(&TerminateProcess) real_terminate_process;
 decltype(&GetExitCodeProcess) real_get_exit_code_process;
 decltype(&CreateProcessW) real_create_process;
 decltype(&DuplicateHandle) real_duplicate_handle;
+decltype(&CreateJobObjectW) real_create_job_object;
 
 // The latest entry for the handle: a value may come back after a close.
 Tracked* find(HANDLE handle) {
@@ -109,6 +111,14 @@ BOOL WINAPI audited_duplicate_handle(HANDLE source_process, HANDLE source, HANDL
     return duplicated;
 }
 
+HANDLE WINAPI audited_create_job_object(SECURITY_ATTRIBUTES* attributes, const wchar_t* name) {
+    HANDLE job = real_create_job_object(attributes, name);
+    if (job != nullptr) {
+        add(job);
+    }
+    return job;
+}
+
 template <typename Function> void replace(Function* slot, Function replacement, Function* saved) {
     DWORD old_protection = 0;
     ASSERT_TRUE(VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &old_protection));
@@ -131,6 +141,7 @@ void install_handle_audit() {
     replace(&__imp_GetExitCodeProcess, &audited_get_exit_code_process, &real_get_exit_code_process);
     replace(&__imp_CreateProcessW, &audited_create_process, &real_create_process);
     replace(&__imp_DuplicateHandle, &audited_duplicate_handle, &real_duplicate_handle);
+    replace(&__imp_CreateJobObjectW, &audited_create_job_object, &real_create_job_object);
 }
 
 void begin_handle_audit() {

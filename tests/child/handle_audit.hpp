@@ -4,9 +4,10 @@
 
 // Watches what the code under test does with process handles, by replacing this program's
 // import table entries for CloseHandle, WaitForSingleObject, TerminateProcess,
-// GetExitCodeProcess, CreateProcessW and DuplicateHandle (the launcher code calls them
-// through that table). While an audit runs, every handle that CreateProcessW or
-// DuplicateHandle hands out is tracked, and each close and use of a tracked handle counted.
+// GetExitCodeProcess, CreateProcessW, DuplicateHandle and CreateJobObjectW (the launcher code
+// calls them through that table). While an audit runs, every handle that CreateProcessW,
+// DuplicateHandle or CreateJobObjectW hands out is tracked, and each close and use of a
+// tracked handle counted.
 void install_handle_audit();
 
 struct HandleAuditResult {

@@ -9,7 +9,9 @@
 // event: it counts the events that on_console_event passed on and returns TRUE, keeping the
 // host alive to write its result (the launcher itself would leave the event to the default
 // handling, which ends it). With LAUNCH_HOST_GRACE_MS set, that replaces the grace period;
-// with LAUNCH_HOST_EVENTS=N the host waits (up to 30 s) until N events have been passed on.
+// with LAUNCH_HOST_EVENTS=N the host waits (up to 30 s) until N events have been passed on;
+// LAUNCH_HOST_CHILD_LIFETIME replaces the image's choice of child lifetime (0 ends the child
+// with the host, 1 lets it outlive the host).
 //
 // RESULT_FILE then receives "exit=0x%08X passed-on=N\n" and the host ends with status 0.
 // A launch failure or a limit stop ends it as it ends the launcher, with no result file.
@@ -23,6 +25,7 @@
 #include "child/console_events.hpp"
 #include "child/grace_period.hpp"
 #include "child/launch.hpp"
+#include "tests/support/child_lifetime_seam.hpp"
 #include "tests/support/grace_period_seam.hpp"
 
 namespace {
@@ -51,6 +54,7 @@ int main() {
     }
     grace_period_in_tests_ms = variable_number(L"LAUNCH_HOST_GRACE_MS", child_grace_period_ms);
     DWORD expected_events = variable_number(L"LAUNCH_HOST_EVENTS", 0);
+    child_lifetime_in_tests = variable_number(L"LAUNCH_HOST_CHILD_LIFETIME", child_lifetime_in_tests);
     SetConsoleCtrlHandler(record_event, TRUE);
     SetConsoleCtrlHandler(on_console_event, TRUE);
 

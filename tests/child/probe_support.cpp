@@ -212,11 +212,11 @@ uint32_t exit_code_after(HANDLE process, DWORD timeout_ms) {
     return code;
 }
 
-HostRun run_launch_host(const std::wstring& application, const std::vector<std::wstring>& arguments,
-                        DWORD creation_flags, const std::wstring& raw_tail) {
-    std::wstring directory = make_temp_directory(L"host");
-    std::wstring result_path = directory + L"\\result.txt";
-    std::vector<std::wstring> all = {launch_host_path(), result_path, application};
+StartedHost start_launch_host(const std::wstring& application, const std::vector<std::wstring>& arguments,
+                              DWORD creation_flags, const std::wstring& raw_tail, HANDLE job) {
+    StartedHost host;
+    host.directory = make_temp_directory(L"host");
+    std::vector<std::wstring> all = {launch_host_path(), host.directory + L"\\result.txt", application};
     all.insert(all.end(), arguments.begin(), arguments.end());
     std::vector<const wchar_t*> pointers;
     for (const std::wstring& argument : all) {
@@ -229,35 +229,54 @@ HostRun run_launch_host(const std::wstring& application, const std::vector<std::
     command_line.insert(command_line.end(), raw_tail.begin(), raw_tail.end());
     command_line.push_back(0);
 
-    write_whole_file(directory + L"\\in.txt", "");
-    HANDLE in = create_inheritable_file(directory + L"\\in.txt", true);
-    HANDLE out = create_inheritable_file(directory + L"\\out.txt", false);
-    HANDLE err = create_inheritable_file(directory + L"\\err.txt", false);
+    write_whole_file(host.directory + L"\\in.txt", "");
+    host.in = create_inheritable_file(host.directory + L"\\in.txt", true);
+    host.out = create_inheritable_file(host.directory + L"\\out.txt", false);
+    host.err = create_inheritable_file(host.directory + L"\\err.txt", false);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = in;
-    startup.hStdOutput = out;
-    startup.hStdError = err;
+    startup.hStdInput = host.in;
+    startup.hStdOutput = host.out;
+    startup.hStdError = host.err;
     PROCESS_INFORMATION process{};
-    HostRun run;
-    if (CreateProcessW(launch_host_path().c_str(), command_line.data(), nullptr, nullptr, TRUE,
-                       creation_flags, nullptr, nullptr, &startup, &process)) {
-        CloseHandle(process.hThread);
-        run.status = exit_code_after(process.hProcess, 60000);
-        if (run.status == ~0u) {
-            TerminateProcess(process.hProcess, 1);
-            WaitForSingleObject(process.hProcess, INFINITE);
-        }
-        CloseHandle(process.hProcess);
-    } else {
+    DWORD flags = creation_flags | (job != nullptr ? CREATE_SUSPENDED : 0);
+    if (!CreateProcessW(launch_host_path().c_str(), command_line.data(), nullptr, nullptr, TRUE, flags,
+                        nullptr, nullptr, &startup, &process)) {
         ADD_FAILURE() << "launch_host.exe did not start: " << GetLastError();
+        return host;
     }
-    CloseHandle(in);
-    CloseHandle(out);
-    CloseHandle(err);
-    run.result = read_whole_file(result_path);
-    run.out = read_whole_file(directory + L"\\out.txt");
-    run.err = read_whole_file(directory + L"\\err.txt");
+    if (job != nullptr) {
+        EXPECT_TRUE(AssignProcessToJobObject(job, process.hProcess)) << GetLastError();
+        ResumeThread(process.hThread);
+    }
+    CloseHandle(process.hThread);
+    host.process = process.hProcess;
+    return host;
+}
+
+HostRun finish_launch_host(StartedHost& host) {
+    HostRun run;
+    if (host.process != nullptr) {
+        run.status = exit_code_after(host.process, 60000);
+        if (run.status == ~0u) {
+            TerminateProcess(host.process, 1);
+            WaitForSingleObject(host.process, INFINITE);
+        }
+        CloseHandle(host.process);
+        host.process = nullptr;
+    }
+    CloseHandle(host.in);
+    CloseHandle(host.out);
+    CloseHandle(host.err);
+    run.result = read_whole_file(host.directory + L"\\result.txt");
+    run.out = read_whole_file(host.directory + L"\\out.txt");
+    run.err = read_whole_file(host.directory + L"\\err.txt");
     return run;
+}
+
+HostRun run_launch_host(const std::wstring& application, const std::vector<std::wstring>& arguments,
+                        DWORD creation_flags, const std::wstring& raw_tail) {
+    StartedHost host = start_launch_host(application, arguments, creation_flags, raw_tail);
+    return finish_launch_host(host);
 }

@@ -78,3 +78,19 @@ struct HostRun {
 // raw_tail, when given, is appended to the host's command line as it is.
 HostRun run_launch_host(const std::wstring& application, const std::vector<std::wstring>& arguments,
                         DWORD creation_flags = 0, const std::wstring& raw_tail = L"");
+
+// The same in two steps, for tests that act while the host runs: the host started (inside
+// job, when one is given, from before its first instruction), then waited for (at most 60 s,
+// then ended) and its files read. The host's files lie in directory: out.txt, err.txt and
+// result.txt, which a test may read while it runs.
+struct StartedHost {
+    HANDLE process = nullptr;
+    std::wstring directory;
+    HANDLE in = nullptr;
+    HANDLE out = nullptr;
+    HANDLE err = nullptr;
+};
+StartedHost start_launch_host(const std::wstring& application, const std::vector<std::wstring>& arguments,
+                              DWORD creation_flags = 0, const std::wstring& raw_tail = L"",
+                              HANDLE job = nullptr);
+HostRun finish_launch_host(StartedHost& host);

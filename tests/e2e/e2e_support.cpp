@@ -127,7 +127,8 @@ int run_talvik(const std::vector<std::string>& arguments, std::string* output) {
 }
 
 Outcome run_windows(const fs::path& cwd, const std::string& command_line,
-                    const EnvironmentChanges& environment, StandardHandles handles) {
+                    const EnvironmentChanges& environment, StandardHandles handles,
+                    const std::vector<std::string>& runner_options) {
     fs::path dir = fs::path(TALVIK_E2E_WORK_DIR);
     std::string tag = std::to_string(getpid()) + "-" + std::to_string(rand());
     fs::path out = dir / ("run-" + tag + ".out");
@@ -145,14 +146,22 @@ Outcome run_windows(const fs::path& cwd, const std::string& command_line,
     } else if (handles == StandardHandles::none) {
         command.push_back("--no-std-handles");
     }
+    command.insert(command.end(), runner_options.begin(), runner_options.end());
     command.insert(command.end(), {windows_path(code), command_line});
     run_process(command, cwd, full, out, err);
     Outcome outcome;
     outcome.out = read_file(out);
     outcome.err = read_file(err);
-    std::string code_text = read_file(code);
-    if (code_text.rfind("0x", 0) == 0) {
-        outcome.exit_code = static_cast<uint32_t>(std::stoul(code_text, nullptr, 16));
+    std::istringstream code_lines(read_file(code));
+    std::string line;
+    if (std::getline(code_lines, line) && line.rfind("0x", 0) == 0) {
+        outcome.exit_code = static_cast<uint32_t>(std::stoul(line, nullptr, 16));
+    }
+    while (std::getline(code_lines, line)) {
+        size_t equals = line.find('=');
+        if (equals != std::string::npos) {
+            outcome.facts[line.substr(0, equals)] = line.substr(equals + 1);
+        }
     }
     fs::remove(out);
     fs::remove(err);

@@ -17,6 +17,9 @@ struct Outcome {
     std::string err;
     // The launcher's exit code as seen by a Windows parent; nullopt when it did not start.
     std::optional<uint32_t> exit_code;
+    // What the parent noted beside it ("key=value" lines after the code), such as
+    // grandchild-exit after a kill.
+    std::map<std::string, std::string> facts;
 };
 
 // What probe.exe reported: "key=value" lines, plus the launcher variables.
@@ -53,11 +56,13 @@ int run_command(const std::vector<std::string>& arguments, const std::filesystem
 // none at all (a windowed launcher started from Explorer).
 enum class StandardHandles { inherited, passed, none };
 
-// Runs COMMAND_LINE (a Windows command line) in folder cwd through runner.exe. Wine runs
-// without a display, so a message box can never open and wait.
+// Runs COMMAND_LINE (a Windows command line) in folder cwd through runner.exe, with any
+// further options of runner.exe (tests/runner/runner.cpp). Wine runs without a display, so
+// a message box can never open and wait.
 Outcome run_windows(const std::filesystem::path& cwd, const std::string& command_line,
                     const EnvironmentChanges& environment = {},
-                    StandardHandles handles = StandardHandles::inherited);
+                    StandardHandles handles = StandardHandles::inherited,
+                    const std::vector<std::string>& runner_options = {});
 
 // What crowd.exe (several launchers at once) saw: each process in the order it was
 // started, and the "key=value" facts of its mode. status is crowd.exe's own exit status.

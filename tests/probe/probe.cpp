@@ -19,9 +19,14 @@
 //                              Ctrl+C, 1 for Ctrl+Break) to every process on the probe's console
 //   --verify-tree MANIFEST     before the report, check every file that MANIFEST lists (a path
 //                              relative to the probe's own folder); see "Tree check" below
-// They take effect in this order: console handlers, tree check, report, --write-stderr,
-// --ready-event, --generate-console-event, --sleep, exit. The probe writes nothing else to
-// either stream.
+//   --start-probe ARGUMENTS    start another probe (this same program) with ARGUMENTS as its
+//                              command line after the program name, handing it no handles, and
+//                              go on without waiting for it
+//   --wait-file PATH           wait until PATH exists (at most two minutes, then go on)
+//   --write-file PATH          create PATH holding "written\n"
+// They take effect in this order: console handlers, tree check, --start-probe, report,
+// --write-stderr, --ready-event, --generate-console-event, --sleep, --wait-file, --write-file,
+// exit. The probe writes nothing else to either stream.
 //
 // Tree check: MANIFEST holds one line per file, "CRC SIZE NAME": the CRC-32 in 8 hex
 // digits, the size in decimal, the name relative to the probe's folder (UTF-8, backslashes).
@@ -45,6 +50,13 @@
 //   stdin=KIND                 GetFileType of each standard handle: disk, char, pipe, remote,
 //   stdout=KIND                unknown, or none for a null or invalid handle
 //   stderr=KIND
+//   console=PIDS | none        GetConsoleProcessList: the processes attached to the probe's
+//                              console, comma-separated, or none without a console
+//   console-window=present | none  GetConsoleWindow
+//   console-screen=WxH | none  the size of the screen buffer behind CONOUT$, or none when the
+//                              console does not answer (no console, or one whose window could
+//                              not be made)
+//   started-pid=N              only with --start-probe: the other probe's id, 0 if it did not start
 //   stdin-data=TEXT            only with --read-stdin (bytes taken as UTF-8)
 //   tree=exact|damaged         only with --verify-tree: every listed file as listed, or not
 //   tree-files=N               only with --verify-tree: the number of files listed
@@ -78,6 +90,10 @@ struct Options {
     std::wstring manifest;
     bool generate_console_event = false;
     DWORD generated_event = 0;
+    bool start_probe = false;
+    std::wstring probe_arguments;
+    std::wstring wait_file;
+    std::wstring write_file;
 };
 
 DWORD console_event_exit_code = 0;
@@ -128,6 +144,13 @@ void read_options(Options& options, const std::vector<std::wstring>& arguments, 
             options.ready_event = arguments[++at];
         } else if (has_value && name == L"--verify-tree") {
             options.manifest = arguments[++at];
+        } else if (has_value && name == L"--start-probe") {
+            options.start_probe = true;
+            options.probe_arguments = arguments[++at];
+        } else if (has_value && name == L"--wait-file") {
+            options.wait_file = arguments[++at];
+        } else if (has_value && name == L"--write-file") {
+            options.write_file = arguments[++at];
         }
     }
 }
@@ -411,6 +434,73 @@ TreeCheck check_tree(const std::wstring& manifest) {
     return check;
 }
 
+constexpr DWORD console_process_capacity = 64;
+
+void append_console(std::string& out) {
+    DWORD processes[console_process_capacity];
+    DWORD count = GetConsoleProcessList(processes, console_process_capacity);
+    std::string list;
+    for (DWORD at = 0; at < count && at < console_process_capacity; ++at) {
+        if (at > 0) {
+            list += ',';
+        }
+        list += std::to_string(processes[at]);
+    }
+    out += "console=" + (list.empty() ? std::string("none") : list) + "\n";
+    out += std::string("console-window=") + (GetConsoleWindow() != nullptr ? "present" : "none") + "\n";
+    HANDLE screen = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    std::string size = "none";
+    if (screen != INVALID_HANDLE_VALUE && GetConsoleScreenBufferInfo(screen, &info)) {
+        size = std::to_string(info.dwSize.X) + "x" + std::to_string(info.dwSize.Y);
+    }
+    if (screen != INVALID_HANDLE_VALUE) {
+        CloseHandle(screen);
+    }
+    out += "console-screen=" + size + "\n";
+}
+
+// The other probe's process id, 0 when it did not start.
+DWORD start_other_probe(const std::wstring& arguments) {
+    std::wstring command_line = L"probe.exe " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(module_path().c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &process)) {
+        return 0;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return process.dwProcessId;
+}
+
+// Bounds --wait-file, so that a probe whose file never comes still ends; the poll is short
+// beside the waits of the tests that use it.
+constexpr DWORD wait_file_limit_ms = 120000;
+constexpr DWORD wait_file_poll_ms = 20;
+
+void wait_for_file(const std::wstring& path) {
+    for (DWORD waited = 0; waited < wait_file_limit_ms; waited += wait_file_poll_ms) {
+        if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            return;
+        }
+        Sleep(wait_file_poll_ms);
+    }
+}
+
+void write_marker_file(const std::wstring& path) {
+    HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    DWORD wrote = 0;
+    WriteFile(file, "written\n", 8, &wrote, nullptr);
+    CloseHandle(file);
+}
+
 BOOL WINAPI ignore_console_event(DWORD) {
     return TRUE;
 }
@@ -443,6 +533,8 @@ int main() {
         tree = check_tree(options.manifest);
     }
 
+    DWORD started_pid = options.start_probe ? start_other_probe(options.probe_arguments) : 0;
+
     if (!options.quiet) {
         std::string report = "probe=1\n";
         append_item(report, "cmdline", GetCommandLineW());
@@ -457,6 +549,10 @@ int main() {
         report += std::string("stdin=") + handle_kind(STD_INPUT_HANDLE) + "\n";
         report += std::string("stdout=") + handle_kind(STD_OUTPUT_HANDLE) + "\n";
         report += std::string("stderr=") + handle_kind(STD_ERROR_HANDLE) + "\n";
+        append_console(report);
+        if (options.start_probe) {
+            report += "started-pid=" + std::to_string(started_pid) + "\n";
+        }
         if (options.read_stdin) {
             append_item(report, "stdin-data", read_all_stdin());
         }
@@ -497,6 +593,12 @@ int main() {
     }
     if (options.sleep_ms > 0) {
         Sleep(options.sleep_ms);
+    }
+    if (!options.wait_file.empty()) {
+        wait_for_file(options.wait_file);
+    }
+    if (!options.write_file.empty()) {
+        write_marker_file(options.write_file);
     }
     ExitProcess(options.exit_code);
 }

@@ -1,5 +1,6 @@
 // Build constants for test programs: the values of the Orrin Deck build, and attached
-// data holding an entry stream with only its end marker (one raw-block zstd frame).
+// data holding an entry stream with only its end marker (one raw-block zstd frame). The
+// child's lifetime comes from tests/support/child_lifetime_seam.cpp.
 #include "constants/build_constants.hpp"
 #include "constants/image_descriptor.hpp"
 
@@ -45,10 +46,6 @@ uint32_t talvik_reuse_check() {
 
 uint32_t talvik_old_trees() {
     return old_trees_keep;
-}
-
-uint32_t talvik_child_lifetime() {
-    return child_ends_with_launcher;
 }
 
 uint32_t talvik_progress_window() {

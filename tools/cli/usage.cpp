@@ -87,6 +87,7 @@ starts the first entry, the application's executable.
   --child-outlives-launcher
                          leave the application running when the launcher is ended
                          (killed, or ended from Task Manager); by default it ends too
+                         (see Child lifetime below)
   --windowed             a windowed launcher, for an application that opens windows of
                          its own: Windows opens no console window for it (see Windowed
                          launchers below)
@@ -136,8 +137,17 @@ opens no console window beside the application. It runs exactly as the console i
 and its child gets the standard handles it was given (often none). A failure message
 whose stream has no handle shows in a message box instead, titled with the product name;
 with a handle (a file, a pipe, an inherited console) it is written there as usual. A
-console program started by a windowed launcher gets a console window of its own, so use
---windowed for GUI applications only.
+console program started by a windowed launcher gets a console of its own without a
+window, and prints to the standard handles the launcher was given (so output that a
+script redirects still arrives); pack it without --windowed to show its console.
+
+Child lifetime: the launcher puts the application in a job object that it alone holds,
+so when the launcher ends in any way (killed by a CI time-out, ended from Task Manager,
+terminated by its parent) the application ends too. Processes the application starts are
+not in the job and live on, and a normal end of the launcher, after the application has
+ended, ends nothing. Where the system makes no job or refuses it (an outer job that
+forbids it), the application runs without one. With --child-outlives-launcher the
+launcher makes no job; talvik list shows the choice.
 
 Reuse checks: with crc, every start decodes the attached data and compares each file
 on disk with its entry's CRC-32, rewriting those that differ. With metadata, a start
