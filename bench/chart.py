@@ -228,7 +228,7 @@ def resolve(rows, panel):
             totals = [sum(median for _, median in parts)]
         label = bar.label.format(*rows.match(bar.parts[0].row)[1])
         drawn[bar.key] = Drawn(bar, label, units.pop(), parts, min(totals), max(totals),
-                             sum(m for _, m in parts), max(lengths))
+                               sum(median for _, median in parts), max(lengths))
     if not any(d.bar.measured for d in drawn.values()):
         return None
     for ratio in panel.ratios:
@@ -292,9 +292,10 @@ def draw(panels, output):
                     left += median
                     if label not in used_parts:
                         used_parts.append(label)
+            # Centred on the range: a floor's stacked medians may lie outside its rounds' sums.
             if d.high > d.low:
-                axes.errorbar(d.median, y, xerr=[[d.median - d.low], [d.high - d.median]], fmt="none",
-                              ecolor="black", elinewidth=0.8, capsize=3)
+                axes.errorbar((d.low + d.high) / 2, y, xerr=(d.high - d.low) / 2, fmt="none", ecolor="black",
+                              elinewidth=0.8, capsize=3)
             for at in target_marks(d):
                 axes.plot([at, at], [y - 0.42, y + 0.42], color="black", linestyle="--", linewidth=1.2)
             text = f"{value_text(d.median, unit)} {unit}"
