@@ -2,7 +2,10 @@
 """Draws the start and pack figures of `make bench` as one chart: each measured time beside
 the floor it is judged against, so that how near a figure sits to its floor can be seen.
 
-    python3 bench/chart.py build/bench/results.json build/bench/reuse-check.json -o figures.svg
+    /usr/bin/python3 bench/chart.py build/bench/results.json build/bench/reuse-check.json -o figures.svg
+
+(Debian's interpreter: matplotlib is Debian's python3-matplotlib, which scripts/setup.sh
+installs.)
 
 Reads the JSON that bench.py and reuse_check.py write (any number of files; their rows are
 taken together) and writes an SVG or PNG (by the output's extension). Nothing is measured,
@@ -97,16 +100,20 @@ PANELS = [
           [Ratio(r"small launcher / spawn floor", "small", "floor", "floor"),
            Ratio(r"small launcher / spawn-with-SHELL32 floor", "small", "shell32", "floor with SHELL32")]),
     Panel("Simultaneous starts (big corpus)",
-          [measured("crowd", "{0} simultaneous cold starts", r"(\d+) simultaneous cold starts, until the last child has run"),
+          [measured("crowd", "{0} simultaneous cold starts",
+                    r"(\d+) simultaneous cold starts, until the last child has run"),
            measured("crowd_warm", "{0} simultaneous warm starts", r"(\d+) simultaneous warm starts \(intact tree\)"),
            floor("one", "one cold start", Part(REFERENCE, COLD))],
           [Ratio(r"\d+ simultaneous cold / one cold start", "crowd", "one", "one cold start"),
            Ratio(r"\d+ simultaneous cold / \d+ simultaneous warm", "crowd", "crowd_warm", "the warm ones")]),
     Panel("Pack (big corpus)",
-          [measured("pack", "talvik pack, {0} threads", r"talvik pack \(level \d+, window 2\^\d+, (\d+) threads?\)"),
+          [measured("pack", "talvik pack, {0} threads",
+                    r"talvik pack \(level \d+, window 2\^\d+, (\d+) threads?\)"),
            measured("single", "talvik pack --threads 1", r"talvik pack --threads 1"),
-           measured("windows", "talvik.exe pack under Wine", r"talvik\.exe pack under Wine, the same corpus and options"),
-           floor("zstd", "zstd tool, one job", Part("zstd tool", r"zstd [\d.]+ tool on the same entry stream \(one job\)"))],
+           measured("windows", "talvik.exe pack under Wine",
+                    r"talvik\.exe pack under Wine, the same corpus and options"),
+           floor("zstd", "zstd tool, one job",
+                 Part("zstd tool", r"zstd [\d.]+ tool on the same entry stream \(one job\)"))],
           [Ratio(r"pack time / zstd tool time", "pack", "zstd", "zstd tool"),
            Ratio(r"--threads 1 / zstd tool time", "single", "zstd", "zstd tool"),
            Ratio(r"talvik\.exe under Wine / talvik on Linux", "windows", "pack", "talvik on Linux")]),
@@ -302,10 +309,9 @@ def draw(panels, output):
             if d.high > d.low:
                 text += f" ({value_text(d.low, unit)}\u2013{value_text(d.high, unit)})"
             notes = "; ".join(ratio_text(ratio, row) for ratio, row, _ in d.ratios)
-            axes.text(max([d.high, d.median] + target_marks(d)) + widest * 0.015, y, text + ("\n" + notes if notes else ""), va="center",
-                      fontsize=7, linespacing=1.1)
+            axes.text(max([d.high, d.median] + target_marks(d)) + widest * 0.015, y,
+                      text + ("\n" + notes if notes else ""), va="center", fontsize=7, linespacing=1.1)
         axes.set_yticks(range(len(bars)), [d.label for d in bars])
-        axes.invert_yaxis()
         axes.set_xlim(0, widest * 1.75)
         axes.set_ylim(len(bars) - 0.5, -0.5)
         axes.set_xlabel(unit, labelpad=1)
@@ -322,8 +328,8 @@ def draw(panels, output):
     handles.append(Line2D([], [], color="black", linestyle="--", label="target (limit \u00d7 floor)"))
     figure.legend(handles=handles, loc="upper center", ncol=min(len(handles), 7), fontsize=7.5, frameon=False,
                   bbox_to_anchor=(0.5, 1 - 0.3 / total))
-    figure.suptitle("Talvik benchmarks: measured times beside their floors (bars: medians; whiskers: min-max)", x=0.02, ha="left",
-                    y=1 - 0.1 / total, va="top", fontsize=10, fontweight="bold")
+    figure.suptitle("Talvik benchmarks: measured times beside their floors (bars: medians; whiskers: min-max)",
+                    x=0.02, ha="left", y=1 - 0.1 / total, va="top", fontsize=10, fontweight="bold")
     figure.savefig(output, metadata={"Date": None} if output.suffix == ".svg" else None)
 
 
