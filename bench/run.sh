@@ -1,6 +1,7 @@
 #!/bin/bash
 # make bench: builds the benchmark programs, keeps one Wine server running for all runs (so
-# its start-up is never measured), and hands over to bench.py.
+# its start-up is never measured), hands over to bench.py and reuse_check.py, and draws the
+# figures with chart.py.
 #   bash bench/run.sh BUILD_DIR [bench.py options: --runs N, --pack-runs N, --decoder-options]
 #   bash bench/run.sh BUILD_DIR --reuse-check [--runs N]
 #   bash bench/run.sh BUILD_DIR --child-job [--runs N]
@@ -25,15 +26,29 @@ cmake --build "$build/win" -j "$jobs" --target talvik-windows
 "$wineserver" -p >/dev/null 2>&1 </dev/null || [ $? -eq 2 ]
 trap '"$wineserver" -k || true' EXIT
 # --reuse-check alone runs only the figures of the metadata reuse check.
+results=("$build/bench/results.json")
+chart=$build/bench/figures.svg
 if [ "${1:-}" = "--reuse-check" ]; then
   shift
   python3 "$here/reuse_check.py" --build "$build" "$@"
-# --child-job alone runs only the figures of the child's job.
+  results=()
+  chart=$build/bench/reuse-check-figures.svg
+# --child-job alone runs only the figures of the child's job, which the chart does not draw.
 elif [ "${1:-}" = "--child-job" ]; then
   shift
   python3 "$here/child_job.py" --build "$build" "$@"
+  exit 0
 else
   python3 "$here/bench.py" --build "$build" "$@"
   python3 "$here/reuse_check.py" --build "$build"
   python3 "$here/child_job.py" --build "$build"
+  for option in "$@"; do
+    case $option in
+      --pack-only) results=("$build/bench/pack-results.json") chart=$build/bench/pack-figures.svg ;;
+      --decoder-options) results=() chart=$build/bench/reuse-check-figures.svg ;;
+    esac
+  done
 fi
+# The chart of this run's start and pack figures. Debian's interpreter, whatever python3
+# comes first on PATH: matplotlib is Debian's package.
+/usr/bin/python3 "$here/chart.py" "${results[@]}" "$build/bench/reuse-check.json" -o "$chart"

@@ -13,7 +13,7 @@ packages=(
   cmake make dpkg-dev python3
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
   wine64 libz-mingw-w64-dev zlib1g-dev googletest libgtest-dev clang-format
-  man-db groff-base openssl osslsigncode faketime time zip
+  man-db groff-base openssl osslsigncode faketime time zip python3-matplotlib
 )
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
