@@ -1,6 +1,5 @@
 // The image writer in-process: the layout's limits, the stub's own check, the refusal of
-// attached data that passes the limit while it streams, the descriptor read back, and the
-// output file's copies.
+// attached data that passes the limit while it streams, and the descriptor read back.
 
 #include "constants/image_descriptor.hpp"
 #include "payload/entry_listing.hpp"
@@ -22,10 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
 #include <random>
-#include <sys/stat.h>
-#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -181,19 +177,15 @@ TEST_F(WrittenImage, IdentityFollowsTheAttachedDataHoweverItArrives) {
     for (unsigned char& byte : attached) {
         byte = static_cast<unsigned char>(random());
     }
-    {
-        std::ofstream file(scratch / "attached.bin", std::ios::binary);
-        file.write(reinterpret_cast<const char*>(attached.data()),
-                   static_cast<std::streamsize>(attached.size()));
-    }
     ImageLayout streamed = write_image(plan, scratch / "streamed.exe", [&](const AttachedDataSink& sink) {
         sink(attached.data(), 1000);
         sink(attached.data() + 1000, attached.size() - 1000);
     });
-    ImageLayout copied = write_image(plan, scratch / "copied.exe", scratch / "attached.bin");
-    EXPECT_EQ(streamed.attached_data_identity, copied.attached_data_identity);
-    EXPECT_EQ(read_image_constants(read_file(scratch / "copied.exe")).attached_data_identity,
-              copied.attached_data_identity);
+    AttachedDataIdentity whole;
+    whole.add(attached.data(), attached.size());
+    EXPECT_EQ(streamed.attached_data_identity, whole.value()) << "whatever the pieces";
+    EXPECT_EQ(read_image_constants(read_file(scratch / "streamed.exe")).attached_data_identity,
+              streamed.attached_data_identity);
 
     attached.back() ^= 1;
     ImageLayout changed = write_image(plan, scratch / "changed.exe", [&](const AttachedDataSink& sink) {
@@ -249,43 +241,6 @@ TEST_F(WrittenImage, AttachedDataPassingTheLimitIsRefusedAsItStreams) {
     EXPECT_EQ(files_below(scratch.path()), std::vector<std::string>{}) << "no output file";
 }
 
-TEST(ImageFile, CopiesThroughTheKernelOrThroughMemory) {
-    ScratchFolder scratch;
-    std::string data(3 * 1024 * 1024 + 17, '\0');
-    std::mt19937 random(11);
-    for (char& byte : data) {
-        byte = static_cast<char>(random());
-    }
-    write_file(scratch / "block.bin", data);
-    auto copy = [&](const fs::path& source, std::uint64_t most) {
-        ImageFile file(scratch / "image.bin");
-        file.write_zeros(100);
-        std::uint64_t copied = file.copy_from(source, "the attached data", most);
-        file.close();
-        return copied;
-    };
-    auto copied_bytes = [&] {
-        Bytes image = read_file(scratch / "image.bin");
-        return std::string(image.begin() + 100, image.end());
-    };
-
-    EXPECT_EQ(copy(scratch / "block.bin", data.size()), data.size());
-    EXPECT_TRUE(copied_bytes() == data);
-    EXPECT_EQ(copy(scratch / "block.bin", 1000), 1001u) << "no more than one byte past the most";
-    EXPECT_EQ(copied_bytes().size(), 1001u);
-
-    // The kernel does not copy out of a pipe: the copy goes through memory.
-    ASSERT_EQ(mkfifo((scratch / "pipe").c_str(), 0600), 0);
-    std::thread writer([&] { write_file(scratch / "pipe", data); });
-    std::uint64_t from_pipe = copy(scratch / "pipe", data.size());
-    writer.join();
-    EXPECT_EQ(from_pipe, data.size());
-    EXPECT_TRUE(copied_bytes() == data);
-
-    EXPECT_NE(error_of([&] { copy(scratch / "missing.bin", 10); }).find("cannot read the attached data"),
-              std::string::npos);
-}
-
 TEST_F(WrittenImage, ConstantsCanNameTheIdentityOfWhatWasWritten) {
     auto texts = [](std::uint64_t identity) {
         return BuildTexts{u"{CACHE_DIR}\\app\\" + utf8_to_utf16(identity_text(identity), "identity"), u"c",
@@ -293,17 +248,13 @@ TEST_F(WrittenImage, ConstantsCanNameTheIdentityOfWhatWasWritten) {
     };
     ImagePlan plan = plan_image(stub, texts, some_resources());
     Bytes attached = {'K', 'A', 'Y', 9, 8, 7, 6, 5, 4, 3, 2, 1, 0};
-    write_file(scratch / "attached.bin", attached);
     ImageLayout streamed = write_image(plan, scratch / "streamed.exe", [&](const AttachedDataSink& sink) {
         sink(attached.data(), attached.size());
     });
-    ImageLayout copied = write_image(plan, scratch / "copied.exe", scratch / "attached.bin");
-    for (const char* name : {"streamed.exe", "copied.exe"}) {
-        ImageConstants constants = read_image_constants(read_file(scratch / name));
-        EXPECT_EQ(constants.path_template, texts(streamed.attached_data_identity).path_template) << name;
-        EXPECT_NE(constants.path_template, texts(0).path_template) << name << ": not the planned one";
-        EXPECT_EQ(constants.attached_data_identity, copied.attached_data_identity) << name;
-    }
+    ImageConstants constants = read_image_constants(read_file(scratch / "streamed.exe"));
+    EXPECT_EQ(constants.path_template, texts(streamed.attached_data_identity).path_template);
+    EXPECT_NE(constants.path_template, texts(0).path_template) << "not the planned one";
+    EXPECT_EQ(constants.attached_data_identity, streamed.attached_data_identity);
 
     // Texts whose size follows the identity could not be planned; the writer refuses them
     // rather than lay the image out wrongly.

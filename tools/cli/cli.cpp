@@ -9,7 +9,9 @@
 #include "tools/pack/pack.hpp"
 #include "tools/pack/pack_options.hpp"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <iostream>
 
@@ -46,9 +48,7 @@ void run_help(const std::vector<std::string>& args) {
     }
 }
 
-} // namespace
-
-int run_talvik(const std::vector<std::string>& args) {
+int run_command(const std::vector<std::string>& args) {
     try {
         if (args.empty()) {
             std::fputs(talvik_usage, stderr);
@@ -89,4 +89,29 @@ int run_talvik(const std::vector<std::string>& args) {
         std::fprintf(stderr, "talvik: error: %s\n", shown_text(error.what()).c_str());
         return 1;
     }
+}
+
+// A command succeeds only when what it printed reached its stream: a full disk, a closed
+// standard output or a failing device shows only when the buffers are flushed. Standard
+// error counts too, since pack's summary goes there.
+int check_output(int status) {
+    int out_error = 0;
+    if (std::fflush(stdout) != 0) {
+        out_error = errno;
+    }
+    bool out_failed = out_error != 0 || std::ferror(stdout) || !std::cout;
+    bool err_failed = std::fflush(stderr) != 0 || std::ferror(stderr);
+    if (status != 0 || (!out_failed && !err_failed)) {
+        return status;
+    }
+    std::string reason = out_error != 0 ? std::string(": ") + std::strerror(out_error) : "";
+    std::fprintf(stderr, "talvik: error: cannot write to standard %s%s\n", out_failed ? "output" : "error",
+                 reason.c_str());
+    return 1;
+}
+
+} // namespace
+
+int run_talvik(const std::vector<std::string>& args) {
+    return check_output(run_command(args));
 }

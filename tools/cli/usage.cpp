@@ -28,9 +28,16 @@ line per entry: size in bytes, stored CRC-32
 (marked "!" when the body does not match it) and the name, in stream order; then the
 entry count and their total size. Control characters in names show as \n, \xNN or \uNNNN.
 
+Every body is decoded to check it, so a listing takes about as long as a first start
+unpacks; entries show as they decode, and on a terminal a progress line counts the
+decoded bytes (Ctrl+C stops it). Memory stays that of the attached data and the window
+its frame declares (at most 128 MiB), whatever the entries declare. IMAGE.exe must be a regular file of at most the
+largest image talvik writes (with room for a signature); a name that a launcher refuses
+(1,024 units or more, or one that would lead out of its folder) stops the listing.
+
 Exit status: 0 when every entry matches its checksum; 1 for an unreadable or malformed
-image, or after listing entries that do not match (one line "talvik: error: ..." on
-stderr).
+image, output that cannot be written, or after listing entries that do not match (one
+line "talvik: error: ..." on stderr).
 )";
 
 const char* const pack_usage = R"(usage: talvik pack APP_DIR -o OUT.exe [options]
@@ -76,7 +83,10 @@ starts the first entry, the application's executable.
   --threads 1..256       how many workers compress at once; default: one per core.
                          The data is cut into compression jobs of 16 MiB whatever
                          their number, so the image is the same byte for byte
-  --attached-data FILE   build around a ready attached-data block instead of APP_DIR
+  --attached-data FILE   build around a ready attached-data block instead of APP_DIR;
+                         it is checked whole first, as talvik list reads it (header,
+                         one frame, entries with names a launcher takes and bodies
+                         that match their checksums, trailer), and refused otherwise
   --reuse-check MODE      how a start decides that the unpacked files are intact: crc
                          (default) checksums every file at every start; metadata
                          trusts a stamp of sizes and last-write times (see Reuse

@@ -2,15 +2,17 @@
 
 #include "payload/entry_listing.hpp"
 #include "tools/host/file_bytes.hpp"
+#include "tools/host/platform.hpp"
+#include "tools/host/progress_line.hpp"
 #include "tools/host/tool_error.hpp"
 #include "tools/host/unicode_text.hpp"
 #include "tools/image/attached_data_identity.hpp"
 #include "tools/image/constants_reader.hpp"
 #include "tools/image/pe_file.hpp"
+#include "tools/image/pe_layout.hpp"
 
 #include <cinttypes>
 #include <cstdio>
-#include <vector>
 
 namespace {
 
@@ -55,12 +57,14 @@ std::string subsystem_name(std::uint16_t subsystem) {
 } // namespace
 
 void list_image(const std::filesystem::path& image_file, std::ostream& out) {
-    Bytes image = read_file_bytes(image_file, "the image");
-    ImageConstants constants = read_image_constants(image);
-    std::vector<ListedEntry> entries;
-    list_attached_data(constants.attached_data, [&](const ListedEntry& entry) { entries.push_back(entry); });
-
-    std::uint16_t subsystem = parse_pe_image(image).subsystem;
+    ImageConstants constants;
+    std::uint16_t subsystem = 0;
+    {
+        // Only the attached data is kept while it decodes.
+        Bytes image = read_file_bytes(image_file, "the image", max_image_file_size);
+        constants = read_image_constants(image);
+        subsystem = parse_pe_image(image).subsystem;
+    }
     out << "template  " << shown_name(constants.path_template) << "\n"
         << "company   " << shown_name(constants.company_name) << "\n"
         << "product   " << shown_name(constants.product_name) << "\n"
@@ -74,19 +78,29 @@ void list_image(const std::filesystem::path& image_file, std::ostream& out) {
         << "old trees " << old_trees_name(constants.old_trees) << "\n"
         << "child     " << child_lifetime_name(constants.child_lifetime) << "\n"
         << "progress  " << progress_window_name(constants.progress_window, subsystem) << "\n";
-    std::uint64_t total = 0;
-    std::size_t mismatches = 0;
+    // Entries are printed as they decode. The progress line shares a terminal with them, so it
+    // is cleared before each one; it matters for long bodies, and for a block made to decode
+    // for ever it is the sign that the listing works (Ctrl+C stops it).
+    ProgressLine progress(stderr_is_console());
     char line[64];
-    for (const ListedEntry& entry : entries) {
-        std::snprintf(line, sizeof line, "%14" PRIu64 "  %08" PRIx32 "%s  ", entry.size, entry.checksum,
-                      entry.checksum_matches ? "" : "!");
-        out << line << shown_name(entry.name) << "\n";
-        total += entry.size;
-        mismatches += entry.checksum_matches ? 0 : 1;
-    }
-    out << entries.size() << (entries.size() == 1 ? " entry, " : " entries, ") << total << " bytes\n";
+    ListedStream listed = list_attached_data(
+        constants.attached_data,
+        [&](const ListedEntry& entry) {
+            progress.finish();
+            std::snprintf(line, sizeof line, "%14" PRIu64 "  %08" PRIx32 "%s  ", entry.size, entry.checksum,
+                          entry.checksum_matches ? "" : "!");
+            out << line << shown_name(entry.name) << "\n";
+            if (!out) {
+                throw ToolError("cannot write the listing");
+            }
+        },
+        [&](std::uint64_t entries, std::uint64_t bytes) { progress.decoding(entries, bytes); });
+    progress.finish();
+    out << listed.entries << (listed.entries == 1 ? " entry, " : " entries, ") << listed.body_bytes
+        << " bytes\n";
     out.flush();
-    if (mismatches > 0) {
-        throw ToolError(std::to_string(mismatches) + " entries (marked !) do not match their checksum");
+    if (listed.mismatches > 0) {
+        throw ToolError(std::to_string(listed.mismatches) +
+                        " entries (marked !) do not match their checksum");
     }
 }
