@@ -21,15 +21,25 @@ bool is_help(const std::string& arg) {
     return arg == "-h" || arg == "--help";
 }
 
+// "talvik list [--json] IMAGE.exe", the option on either side.
 void run_list(const std::vector<std::string>& args) {
     if (args.size() == 2 && is_help(args[1])) {
         std::fputs(list_usage, stdout);
         return;
     }
-    if (args.size() != 2 || args[1].empty()) {
-        throw ToolError("usage: talvik list IMAGE.exe");
+    ListFormat format = ListFormat::text;
+    std::vector<std::string> images;
+    for (std::size_t at = 1; at < args.size(); ++at) {
+        if (args[at] == "--json" && format == ListFormat::text) {
+            format = ListFormat::json;
+        } else {
+            images.push_back(args[at]);
+        }
     }
-    list_image(path_from_utf8(args[1]), std::cout);
+    if (images.size() != 1 || images[0].empty()) {
+        throw ToolError("usage: talvik list [--json] IMAGE.exe");
+    }
+    list_image(path_from_utf8(images[0]), std::cout, format);
 }
 
 // "talvik help [COMMAND]".

@@ -9,4 +9,7 @@
 // at most max_image_file_size. Throws ToolError for unreadable or malformed images (after
 // the entries listed so far), a name a launcher refuses, output that cannot be written, and
 // entries whose body does not match its checksum (after listing them).
-void list_image(const std::filesystem::path& image_file, std::ostream& out);
+//
+// As JSON (docs/json.md), the same in one document, written entry by entry as well.
+enum class ListFormat { text, json };
+void list_image(const std::filesystem::path& image_file, std::ostream& out, ListFormat format);

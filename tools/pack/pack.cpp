@@ -8,6 +8,7 @@
 #include "resources/icon_group.hpp"
 #include "resources/image_resources.hpp"
 #include "tools/app_folder/folder_scan.hpp"
+#include "tools/host/json_text.hpp"
 #include "tools/host/platform.hpp"
 #include "tools/host/progress_line.hpp"
 #include "tools/host/tool_error.hpp"
@@ -15,6 +16,7 @@
 #include "tools/host/unicode_text.hpp"
 #include "tools/image/constants_reader.hpp"
 #include "tools/image/embedded_stub.hpp"
+#include "tools/image/image_json.hpp"
 #include "tools/image/image_writer.hpp"
 #include "tools/image/pe_file.hpp"
 #include "tools/pack/image_metadata.hpp"
@@ -192,6 +194,35 @@ CheckedAttachedData checked_attached_data(const fs::path& file, const ImagePlan&
     return checked;
 }
 
+void print_summary_line(const PackOptions& options, const ImageMetadata& metadata, const ImageLayout& layout,
+                        const PackedData& packed, double seconds) {
+    std::string image = shown_path(options.output) + ", " + size_text(layout.file_size) + " (" +
+                        std::to_string(layout.file_size) + " bytes), template " +
+                        shown_name(image_path_template(metadata, layout.attached_data_identity));
+    if (options.attached_data) {
+        std::fprintf(stderr, "talvik: built an image around %llu bytes of attached data in %.1f s: %s\n",
+                     static_cast<unsigned long long>(packed.size), seconds, image.c_str());
+    } else {
+        double ratio = packed.input_bytes == 0 ? 0.0
+                                               : 100.0 * static_cast<double>(packed.size) /
+                                                     static_cast<double>(packed.input_bytes);
+        std::fprintf(stderr,
+                     "talvik: packed %zu files, %s, into %s of attached data (%.1f%%) in %.1f s: %s\n",
+                     packed.files, size_text(packed.input_bytes).c_str(), size_text(packed.size).c_str(),
+                     ratio, seconds, image.c_str());
+    }
+}
+
+// The summary for scripts (docs/json.md): one object on stdout.
+void print_pack_document(const fs::path& output, const ImageFacts& facts, const PackedData& packed,
+                         double seconds) {
+    std::printf("{\n  \"output\": %s,\n%s  \"entry_count\": %llu,\n  \"uncompressed_bytes\": %llu,\n"
+                "  \"seconds\": %.3f\n}\n",
+                json_string_from_utf8(path_to_utf8(output)).c_str(), image_json_fields(facts).c_str(),
+                static_cast<unsigned long long>(packed.files),
+                static_cast<unsigned long long>(packed.input_bytes), seconds);
+}
+
 } // namespace
 
 void run_pack(const PackOptions& options) {
@@ -231,6 +262,8 @@ void run_pack(const PackOptions& options) {
         check_attached_data_fits(plan, given_attached_data_size(*options.attached_data));
         CheckedAttachedData attached = checked_attached_data(*options.attached_data, plan, progress);
         plan.settings.entry_stream_length = attached.stream.stream_length;
+        packed.files = attached.stream.entries;
+        packed.input_bytes = attached.stream.body_bytes;
         progress.step("writing the image");
         layout = write_image(plan, output.temporary_path(), [&](const AttachedDataSink& sink) {
             sink(attached.block.data(), attached.block.size());
@@ -262,24 +295,25 @@ void run_pack(const PackOptions& options) {
     output.commit();
     progress.finish();
 
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (options.json) {
+        ImageFacts facts;
+        facts.image_size = image_size;
+        facts.attached_data_size = packed.size;
+        facts.identity = layout.attached_data_identity;
+        facts.path_template = image_path_template(metadata, layout.attached_data_identity);
+        facts.company = metadata.company;
+        facts.product = metadata.product;
+        facts.version = metadata.version;
+        facts.subsystem = plan.subsystem;
+        facts.settings = plan.settings;
+        print_pack_document(options.output, facts, packed, seconds);
+    }
     if (options.quiet) {
         return;
     }
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::string image = shown_path(options.output) + ", " + size_text(image_size) + " (" +
-                        std::to_string(image_size) + " bytes), template " +
-                        shown_name(image_path_template(metadata, layout.attached_data_identity));
-    if (options.attached_data) {
-        std::fprintf(stderr, "talvik: built an image around %llu bytes of attached data in %.1f s: %s\n",
-                     static_cast<unsigned long long>(packed.size), seconds, image.c_str());
-    } else {
-        double ratio = packed.input_bytes == 0 ? 0.0
-                                               : 100.0 * static_cast<double>(packed.size) /
-                                                     static_cast<double>(packed.input_bytes);
-        std::fprintf(stderr,
-                     "talvik: packed %zu files, %s, into %s of attached data (%.1f%%) in %.1f s: %s\n",
-                     packed.files, size_text(packed.input_bytes).c_str(), size_text(packed.size).c_str(),
-                     ratio, seconds, image.c_str());
+    if (!options.json) {
+        print_summary_line(options, metadata, layout, packed, seconds);
     }
     warn_about_default_product(options, product);
 }
