@@ -156,6 +156,11 @@ TEST_F(WrittenImage, ConstantsReadBackThroughTheDescriptor) {
     EXPECT_EQ(constants.product_name, texts.product_name);
     EXPECT_EQ(constants.version_string, texts.version_string);
     EXPECT_EQ(constants.attached_data, attached);
+    // Cut out of an image given up for it, the same constants.
+    ImageConstants from_moved = read_image_constants(Bytes(image));
+    EXPECT_EQ(from_moved.attached_data, attached);
+    EXPECT_EQ(from_moved.path_template, texts.path_template);
+    EXPECT_EQ(from_moved.attached_data_identity, constants.attached_data_identity);
 
     // The company name as the launcher reads it: UTF-16LE code units, a surrogate pair, NUL.
     DescriptorFields fields = read_descriptor(image, stub.descriptor_offset);

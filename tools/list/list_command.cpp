@@ -64,12 +64,12 @@ struct ListedImage {
 };
 
 ListedImage read_listed_image(const std::filesystem::path& image_file) {
-    // Only the attached data is kept while it decodes.
     Bytes image = read_file_bytes(image_file, "the image", max_image_file_size);
     ListedImage listed;
-    listed.constants = read_image_constants(image);
     listed.subsystem = parse_pe_image(image).subsystem;
     listed.file_size = image.size();
+    // Only the attached data is kept while it decodes, cut out of the image's own bytes.
+    listed.constants = read_image_constants(std::move(image));
     return listed;
 }
 
