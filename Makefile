@@ -4,6 +4,8 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 HOST_DIR := $(BUILD)/host
 WIN_DIR := $(BUILD)/win
+FUZZ_DIR := $(BUILD)/fuzz
+FUZZ_SECONDS ?= 60
 export WINEPREFIX := $(abspath $(BUILD))/wine-prefix
 export WINEDEBUG := -all
 export WINEDLLOVERRIDES := mscoree,mshtml=
@@ -11,7 +13,7 @@ WINE := /usr/lib/wine/wine64
 PREFIX ?= /usr/local
 WINESERVER := /usr/lib/wine/wineserver
 
-.PHONY: all setup build win win-configure host host-configure win-tool demo-build dist wine-prefix wine-up test demo bench install deb format clean
+.PHONY: all setup build win win-configure host host-configure win-tool demo-build fuzz-build fuzz dist wine-prefix wine-up test demo bench install deb format clean
 
 all: build
 
@@ -39,8 +41,17 @@ host: win
 win-tool: host
 	cmake --build $(WIN_DIR) -j $(JOBS) --target talvik-windows
 
-build: win-tool
-	@printf 'subdirs("win")\nsubdirs("host")\n' > $(BUILD)/CTestTestfile.cmake
+# The fuzz targets: a tree of their own, built with clang, libFuzzer and the sanitizers.
+fuzz-build: setup
+	CC=clang CXX=clang++ cmake -S fuzz -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake --build $(FUZZ_DIR) -j $(JOBS)
+
+build: win-tool fuzz-build
+	@printf 'subdirs("win")\nsubdirs("host")\nsubdirs("fuzz")\n' > $(BUILD)/CTestTestfile.cmake
+
+# Each fuzz target for FUZZ_SECONDS (default 60); `make test` runs each over its seeds only.
+fuzz: fuzz-build
+	@bash scripts/fuzz.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
 
 # A private prefix, created once; wineboot needs no network with Mono/Gecko disabled.
 wine-prefix: setup

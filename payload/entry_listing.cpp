@@ -1,5 +1,6 @@
 #include "payload/entry_listing.hpp"
 
+#include "payload/entry_name_check.hpp"
 #include "payload/format.hpp"
 
 #include <algorithm>
@@ -22,11 +23,42 @@ template <typename Integer> Integer little_endian_at(const unsigned char* bytes)
     return value;
 }
 
+// A name for a message, as UTF-8 (the caller escapes what a line cannot show); a unit of
+// half a surrogate pair shows as U+FFFD.
+std::string utf8_of(const std::u16string& name) {
+    std::string text;
+    for (std::size_t at = 0; at < name.size(); ++at) {
+        char32_t code = name[at];
+        if (code >= 0xD800 && code < 0xDC00 && at + 1 < name.size() && name[at + 1] >= 0xDC00 &&
+            name[at + 1] < 0xE000) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (name[++at] - 0xDC00);
+        } else if (code >= 0xD800 && code < 0xE000) {
+            code = 0xFFFD;
+        }
+        if (code < 0x80) {
+            text += static_cast<char>(code);
+        } else if (code < 0x800) {
+            text += static_cast<char>(0xC0 | code >> 6);
+            text += static_cast<char>(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            text += static_cast<char>(0xE0 | code >> 12);
+            text += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+            text += static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            text += static_cast<char>(0xF0 | code >> 18);
+            text += static_cast<char>(0x80 | (code >> 12 & 0x3F));
+            text += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+            text += static_cast<char>(0x80 | (code & 0x3F));
+        }
+    }
+    return text;
+}
+
 // Pulls the decoded entry stream from the frame in pieces of any size.
 class FrameStream {
   public:
-    FrameStream(const unsigned char* frame, std::size_t size)
-        : context_(ZSTD_createDCtx()), window_(decode_buffer_size) {
+    FrameStream(const unsigned char* frame, std::size_t size, const DecodeProgress& progress)
+        : context_(ZSTD_createDCtx()), window_(decode_buffer_size), progress_(progress) {
         if (context_ == nullptr) {
             throw std::runtime_error("out of memory");
         }
@@ -47,6 +79,7 @@ class FrameStream {
             take(window_.data() + window_start_, piece);
             window_start_ += piece;
             size -= piece;
+            consumed_ += piece;
         }
     }
 
@@ -58,6 +91,11 @@ class FrameStream {
     }
 
     bool at_end() { return window_start_ == window_end_ && !refill(); }
+
+    // Bytes handed out so far.
+    std::uint64_t consumed() const { return consumed_; }
+    // Shown with the next progress report.
+    std::uint64_t entries_done = 0;
 
   private:
     bool refill() {
@@ -75,6 +113,10 @@ class FrameStream {
             if (output.pos > 0) {
                 window_start_ = 0;
                 window_end_ = output.pos;
+                decoded_ += output.pos;
+                if (progress_) {
+                    progress_(entries_done, decoded_);
+                }
                 return true;
             }
         }
@@ -87,7 +129,30 @@ class FrameStream {
     std::size_t window_start_ = 0;
     std::size_t window_end_ = 0;
     bool frame_done_ = false;
+    std::uint64_t consumed_ = 0;
+    std::uint64_t decoded_ = 0;
+    const DecodeProgress& progress_;
 };
+
+// Reads a name unit by unit; refuses it at the first unit past the launcher's limit, so that
+// a name never grows beyond that.
+std::u16string read_name(FrameStream& stream, std::uint64_t index) {
+    std::u16string name;
+    for (;;) {
+        unsigned char unit[2];
+        stream.read_into(unit, sizeof unit);
+        char16_t value = little_endian_at<char16_t>(unit);
+        if (value == 0) {
+            return name;
+        }
+        if (name.size() == max_entry_name_units) {
+            throw std::runtime_error("entry " + std::to_string(index) + "'s name is longer than the " +
+                                     std::to_string(max_entry_name_units) +
+                                     " units a launcher takes: " + utf8_of(name.substr(0, 40)) + "...");
+        }
+        name += value;
+    }
+}
 
 void check_trailer(std::span<const unsigned char> block, std::size_t frame_size) {
     std::size_t count_offset = block.size() - attached_data_trailer_size;
@@ -108,7 +173,8 @@ void check_trailer(std::span<const unsigned char> block, std::size_t frame_size)
 
 } // namespace
 
-void list_attached_data(std::span<const unsigned char> block, const ListedEntryHandler& on_entry) {
+ListedStream list_attached_data(std::span<const unsigned char> block, const ListedEntryHandler& on_entry,
+                                const DecodeProgress& progress) {
     if (block.size() < attached_data_header_size + attached_data_trailer_size ||
         std::memcmp(block.data(), attached_data_header, attached_data_header_size) != 0) {
         throw std::runtime_error("the attached data does not start with \"KAY\"");
@@ -122,20 +188,19 @@ void list_attached_data(std::span<const unsigned char> block, const ListedEntryH
     }
     check_trailer(block, frame_size);
 
-    FrameStream stream(frame, frame_size);
+    FrameStream stream(frame, frame_size, progress);
+    ListedStream listed;
     for (;;) {
         ListedEntry entry;
-        for (;;) {
-            unsigned char unit[2];
-            stream.read_into(unit, sizeof unit);
-            char16_t value = little_endian_at<char16_t>(unit);
-            if (value == 0) {
-                break;
-            }
-            entry.name += value;
-        }
+        entry.name = read_name(stream, listed.entries + 1);
         if (entry.name.empty()) {
             break;
+        }
+        if (!entry_name_stays_in_tree(entry.name.data(), entry.name.size())) {
+            throw std::runtime_error("entry " + std::to_string(listed.entries + 1) + "'s name \"" +
+                                     utf8_of(entry.name) +
+                                     "\" is one a launcher refuses: it holds a ':' or '/', or a component "
+                                     "that is empty or ends in a dot or blank");
         }
         unsigned char fields[12];
         stream.read_into(fields, sizeof fields);
@@ -146,9 +211,15 @@ void list_attached_data(std::span<const unsigned char> block, const ListedEntryH
             crc = crc32(crc, data, static_cast<uInt>(size));
         });
         entry.checksum_matches = checksum_from_crc(static_cast<std::uint32_t>(crc)) == entry.checksum;
+        ++listed.entries;
+        stream.entries_done = listed.entries;
+        listed.body_bytes += entry.size;
+        listed.mismatches += entry.checksum_matches ? 0 : 1;
         on_entry(entry);
     }
+    listed.stream_length = stream.consumed();
     if (!stream.at_end()) {
         throw std::runtime_error("the entry stream goes on after its end marker");
     }
+    return listed;
 }

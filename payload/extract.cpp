@@ -12,6 +12,7 @@
 #include "paths/path_text.hpp"
 #include "payload/current_entry.hpp"
 #include "payload/directory_cache.hpp"
+#include "payload/entry_name_check.hpp"
 #include "payload/extraction_lock.hpp"
 #include "payload/format.hpp"
 #include "payload/reader.hpp"
@@ -40,7 +41,8 @@ constexpr DWORD sharing_retry_total_ms = 2000;
 constexpr uint64_t checksum_view_size = uint64_t{1} << 30;
 
 // Reads the name unit by unit into entry_name; false for the empty name that ends the stream.
-// A name longer than the buffer is taken as undecodable data, never truncated.
+// A name longer than the buffer, or one that would lead out of the target directory, is
+// taken as undecodable data before anything is opened for it.
 bool read_entry_name() {
     size_t length = 0;
     for (;;) {
@@ -55,6 +57,9 @@ bool read_entry_name() {
         entry_name[length++] = static_cast<wchar_t>(unit);
     }
     entry_name[length] = 0;
+    if (length > 0 && !entry_name_stays_in_tree(entry_name, length)) {
+        report_decode_failure();
+    }
     return length > 0;
 }
 

@@ -280,6 +280,17 @@ bool tree_matches_tables(const wchar_t* directory, StampTables& tables) {
 
 } // namespace
 
+bool tree_stamp_parses(const unsigned char* bytes, size_t length) {
+    uint32_t count = stamp_entry_count(bytes, length);
+    StampTables tables;
+    if (count == 0 || !make_tables(tables, count)) {
+        return false;
+    }
+    bool parses = parse_entries(tables, bytes, length);
+    VirtualFree(tables.entries, 0, MEM_RELEASE);
+    return parses;
+}
+
 const wchar_t* tree_matches_stamp(const wchar_t* directory) {
     if (talvik_reuse_check() != reuse_check_metadata || talvik_attached_data_identity() == 0) {
         return nullptr;

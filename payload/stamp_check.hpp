@@ -1,5 +1,7 @@
 #pragma once
 
+#include <stddef.h>
+
 // The fast road of an image that checks by metadata: when directory holds a stamp of this
 // image whose every entry is on disk with the size and last-write time it records (each
 // directory of the tree listed once), the first entry's path, the child to start; the
@@ -7,3 +9,8 @@
 // image's, one that does not parse, a missing or changed file), and always for an image
 // that checks by CRC-32.
 const wchar_t* tree_matches_stamp(const wchar_t* directory);
+
+// Whether a stamp's bytes parse: its frame names this image and every record is whole, with
+// a name of 1 to 1023 units given once. The part of tree_matches_stamp that reads bytes
+// someone else may have written, before it looks at any file; the fuzzer drives it.
+bool tree_stamp_parses(const unsigned char* bytes, size_t length);

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "tests/e2e/e2e_support.hpp"
+#include "tools/image/embedded_stub.hpp"
+#include "tools/image/image_writer.hpp"
 
 namespace {
 
@@ -315,25 +317,20 @@ TEST_F(LauncherImage, SignedImageRunsTheSameAndVerifies) {
     EXPECT_EQ(run_command({TALVIK_TOOL, "list", "Signed.exe"}, work, &output), 0) << output;
 }
 
-// A ready block of attached data, built into an image with --attached-data.
+// A ready block of attached data that talvik pack refuses (it checks every block it is
+// given), written into an image by the image writer itself, as someone else's tool might.
 class AttachedDataImage : public LauncherImage {
   protected:
     void pack_block(const std::string& block, const std::string& path_template = "") {
-        fs::path file = work / "block.bin";
-        write_file(file, block);
-        std::vector<std::string> arguments{"pack",
-                                           "--attached-data",
-                                           file.string(),
-                                           "-o",
-                                           image().string(),
-                                           "--template",
-                                           path_template.empty() ? "{CACHE_DIR}\\TalvikE2E\\" + name
-                                                                 : path_template};
-        if (kind == LauncherKind::windowed) {
-            arguments.push_back("--windowed");
-        }
-        std::string output;
-        ASSERT_EQ(run_talvik(arguments, &output), 0) << output;
+        std::string chosen = path_template.empty() ? "{CACHE_DIR}\\TalvikE2E\\" + name : path_template;
+        CheckedStub stub = checked_embedded_stub();
+        ImagePlan plan = plan_image(
+            stub, BuildTexts{std::u16string(chosen.begin(), chosen.end()), u"Talvik", u"E2E", u"1.0.0.0"},
+            {});
+        plan.subsystem = kind == LauncherKind::windowed ? subsystem_windows_gui : subsystem_windows_console;
+        write_image(plan, image(), [&](const AttachedDataSink& sink) {
+            sink(reinterpret_cast<const unsigned char*>(block.data()), block.size());
+        });
     }
 
     // 'K','A','Y', a one-block frame of the given content, zero bytes to a multiple of 8, the

@@ -367,6 +367,42 @@ TEST(PayloadExtractChild, FailuresStopTheRunWithTheirMessageAndStatus) {
     EXPECT_TRUE(file_exists(target + L"\\" + long_name(1023)));
 }
 
+// Names from attached data that someone else made: each would lead out of the target
+// directory (or to a stream, or to another spelling of a name) when joined as it comes. The
+// run stops with the decode message before it opens anything for the entry, whether it is
+// the first one (no child path yet) or a later one.
+TEST(PayloadExtractChild, NamesThatLeaveTheTreeStopTheRunBeforeAnyOpen) {
+    const std::wstring base = fresh_directory();
+    const std::wstring target = base + L"\\inner\\tree";
+    const std::wstring names[] = {
+        L"..\\..\\x.txt", L"C:x", L"\\x",   L"a:b",          L"a\\\\b",       L"a\\",  L"a\\..\\..\\..\\x",
+        L"a\\.\\b",       L".",   L"..\\x", L"a/../../../x", L"\\\\?\\Z:\\x", L"x.. ", L"a\\.. \\b",
+        L"x.txt.",
+    };
+    for (const std::wstring& name : names) {
+        SCOPED_TRACE(to_ascii(name));
+        for (bool first : {true, false}) {
+            std::filesystem::remove_all(base + L"\\inner");
+            std::filesystem::create_directories(target);
+            std::vector<FileEntry> files = {{name, "escaped"}};
+            if (!first) {
+                files.insert(files.begin(), {L"app.exe", "the child"});
+            }
+            ChildRun run = extract_in_child(block_of(files), target);
+            EXPECT_EQ(run.exit_code, reported_status) << (first ? "first entry" : "second entry");
+            EXPECT_EQ(run.standard_output, "Error, couldn't decode attached data.\r\n");
+            EXPECT_EQ(run.standard_error, "");
+            EXPECT_EQ(directory_names(base), std::vector<std::wstring>{L"inner"});
+            EXPECT_EQ(directory_names(base + L"\\inner"), std::vector<std::wstring>{L"tree"});
+            EXPECT_EQ(directory_names(target),
+                      first ? std::vector<std::wstring>{} : std::vector<std::wstring>{L"app.exe"});
+        }
+    }
+    EXPECT_FALSE(file_exists(L"C:x"));
+    EXPECT_FALSE(file_exists(L"\\x"));
+    EXPECT_FALSE(file_exists(L"Z:\\x"));
+}
+
 TEST(PayloadExtractChild, FailedWriteGivesTheUnpackMessage) {
     // Wine's drive Z: is the Linux root: /dev/full accepts the open and fails every write.
     ChildRun run = extract_in_child(block_of({{L"full", "bytes for a full disk"}}), L"Z:\\dev");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -79,9 +81,18 @@ RunningTool start_program(std::vector<std::string> argv_storage, const std::vect
         posix_spawn_file_actions_addopen(&actions, 2, tool.err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0600);
     }
+    // Ctrl+C as a terminal sends it, whatever the test runner's own handling of SIGINT.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGINT);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
-    int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    int error = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
     if (error != 0) {
         throw std::runtime_error("cannot start " + argv_storage[0]);
     }
@@ -112,8 +123,10 @@ ToolResult run_shell(const std::string& script, const std::vector<std::string>& 
 
 ToolResult wait_for(const RunningTool& tool) {
     int status = 0;
-    waitpid(tool.pid, &status, 0);
+    rusage usage = {};
+    wait4(tool.pid, &status, 0, &usage);
     ToolResult result;
+    result.max_resident_kib = usage.ru_maxrss;
     result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
     std::vector<unsigned char> out = read_file(tool.out_file), err = read_file(tool.err_file);
     result.out.assign(out.begin(), out.end());

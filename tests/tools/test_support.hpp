@@ -31,6 +31,7 @@ struct ToolResult {
     int exit_status = -1; // minus the signal number when a signal ended it
     std::string out;
     std::string err;
+    long max_resident_kib = 0; // the most memory it held at once (with any child it waited for)
 };
 
 // Runs the talvik binary with these arguments (and extra environment entries NAME=VALUE).

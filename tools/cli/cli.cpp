@@ -9,7 +9,9 @@
 #include "tools/pack/pack.hpp"
 #include "tools/pack/pack_options.hpp"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <iostream>
 
@@ -19,15 +21,25 @@ bool is_help(const std::string& arg) {
     return arg == "-h" || arg == "--help";
 }
 
+// "talvik list [--json] IMAGE.exe", the option on either side.
 void run_list(const std::vector<std::string>& args) {
     if (args.size() == 2 && is_help(args[1])) {
         std::fputs(list_usage, stdout);
         return;
     }
-    if (args.size() != 2 || args[1].empty()) {
-        throw ToolError("usage: talvik list IMAGE.exe");
+    ListFormat format = ListFormat::text;
+    std::vector<std::string> images;
+    for (std::size_t at = 1; at < args.size(); ++at) {
+        if (args[at] == "--json" && format == ListFormat::text) {
+            format = ListFormat::json;
+        } else {
+            images.push_back(args[at]);
+        }
     }
-    list_image(path_from_utf8(args[1]), std::cout);
+    if (images.size() != 1 || images[0].empty()) {
+        throw ToolError("usage: talvik list [--json] IMAGE.exe");
+    }
+    list_image(path_from_utf8(images[0]), std::cout, format);
 }
 
 // "talvik help [COMMAND]".
@@ -46,9 +58,7 @@ void run_help(const std::vector<std::string>& args) {
     }
 }
 
-} // namespace
-
-int run_talvik(const std::vector<std::string>& args) {
+int run_command(const std::vector<std::string>& args) {
     try {
         if (args.empty()) {
             std::fputs(talvik_usage, stderr);
@@ -89,4 +99,29 @@ int run_talvik(const std::vector<std::string>& args) {
         std::fprintf(stderr, "talvik: error: %s\n", shown_text(error.what()).c_str());
         return 1;
     }
+}
+
+// A command succeeds only when what it printed reached its stream: a full disk, a closed
+// standard output or a failing device shows only when the buffers are flushed. Standard
+// error counts too, since pack's summary goes there.
+int check_output(int status) {
+    int out_error = 0;
+    if (std::fflush(stdout) != 0) {
+        out_error = errno;
+    }
+    bool out_failed = out_error != 0 || std::ferror(stdout) || !std::cout;
+    bool err_failed = std::fflush(stderr) != 0 || std::ferror(stderr);
+    if (status != 0 || (!out_failed && !err_failed)) {
+        return status;
+    }
+    std::string reason = out_error != 0 ? std::string(": ") + std::strerror(out_error) : "";
+    std::fprintf(stderr, "talvik: error: cannot write to standard %s%s\n", out_failed ? "output" : "error",
+                 reason.c_str());
+    return 1;
+}
+
+} // namespace
+
+int run_talvik(const std::vector<std::string>& args) {
+    return check_output(run_command(args));
 }

@@ -4,7 +4,7 @@ const char* const talvik_usage = R"(talvik: makes one-file launchers for 64-bit 
 
 usage:
   talvik pack APP_DIR -o OUT.exe [options]   pack a folder into a launcher image
-  talvik list IMAGE.exe                      show an image's constants and entries
+  talvik list [--json] IMAGE.exe             show an image's constants and entries
   talvik help [pack | list]                  this text, or a command's own
   talvik pack --help | talvik list --help    the same
   talvik --version                           talvik's own version
@@ -17,7 +17,7 @@ in stream order; then the entry count.
 Exit status: 0 on success, 1 on any error (one line "talvik: error: ..." on stderr).
 )";
 
-const char* const list_usage = R"(usage: talvik list IMAGE.exe
+const char* const list_usage = R"(usage: talvik list [--json] IMAGE.exe
 
 Prints the path template, company, product and version of an image made by talvik pack,
 its subsystem (console, or windowed for an image packed with --windowed), the size of
@@ -28,9 +28,24 @@ line per entry: size in bytes, stored CRC-32
 (marked "!" when the body does not match it) and the name, in stream order; then the
 entry count and their total size. Control characters in names show as \n, \xNN or \uNNNN.
 
+Every body is decoded to check it, so a listing takes about as long as a first start
+unpacks; entries show as they decode, and on a terminal a progress line counts the
+decoded bytes (Ctrl+C stops it). Memory stays that of the attached data and the window
+its frame declares (at most 128 MiB), whatever the entries declare. IMAGE.exe must be a regular file of at most the
+largest image talvik writes (with room for a signature); a name that a launcher refuses
+(1,024 units or more, or one that would lead out of its folder) stops the listing.
+
+--json prints the same as one JSON document on stdout instead, written as the entries
+decode: image_size, attached_data_size, identity (16 hex digits, or null), template,
+company, product, version, subsystem (console, windowed), reuse_check (crc, metadata),
+old_trees (remove, keep), child_lifetime (ends_with_launcher, outlives_launcher),
+progress_window (when_slow, off), entries (each with name, size, checksum as 8 hex
+digits, checksum_matches), entry_count and uncompressed_bytes. These names stay stable;
+errors stay one line on stderr. Described in full in docs/json.md.
+
 Exit status: 0 when every entry matches its checksum; 1 for an unreadable or malformed
-image, or after listing entries that do not match (one line "talvik: error: ..." on
-stderr).
+image, output that cannot be written, or after listing entries that do not match (one
+line "talvik: error: ..." on stderr).
 )";
 
 const char* const pack_usage = R"(usage: talvik pack APP_DIR -o OUT.exe [options]
@@ -76,7 +91,10 @@ starts the first entry, the application's executable.
   --threads 1..256       how many workers compress at once; default: one per core.
                          The data is cut into compression jobs of 16 MiB whatever
                          their number, so the image is the same byte for byte
-  --attached-data FILE   build around a ready attached-data block instead of APP_DIR
+  --attached-data FILE   build around a ready attached-data block instead of APP_DIR;
+                         it is checked whole first, as talvik list reads it (header,
+                         one frame, entries with names a launcher takes and bodies
+                         that match their checksums, trailer), and refused otherwise
   --reuse-check MODE      how a start decides that the unpacked files are intact: crc
                          (default) checksums every file at every start; metadata
                          trusts a stamp of sizes and last-write times (see Reuse
@@ -94,6 +112,12 @@ starts the first entry, the application's executable.
   --no-progress          a windowed launcher shows no progress window, however slow its
                          first start
   -q, --quiet            no summary line and no progress line
+  --json                 instead of the summary line, one JSON document on stdout
+                         (also with --quiet): output, image_size, attached_data_size,
+                         identity, template, company, product, version, subsystem,
+                         reuse_check, old_trees, child_lifetime, progress_window,
+                         entry_count, uncompressed_bytes, seconds; the names stay
+                         stable (docs/json.md, and talvik help list for the values)
   -h, --help             this text
 
 Entries: the executable first, then every other file ordered by its UTF-16 name, code

@@ -67,9 +67,10 @@ void keep_on_interrupt();
 
 // File descriptors for the image file: binary, not inherited by children. -1 and errno
 // on failure, as open(2). A file opened for writing may be removed while it is open.
+// Opening for reading never waits (a FIFO with no writer opens at once), so that the caller
+// can refuse what is no regular file by regular_file_size.
 int open_for_reading(const std::filesystem::path& path);
+// Whether fd is a regular file (on Windows, a file on a disk), and then its size.
+bool regular_file_size(int fd, std::uint64_t& size);
 int open_for_writing(const std::filesystem::path& path);
 bool seek_to(int fd, std::uint64_t offset);
-// Copies up to length bytes from in to out as copy_file_range(2) does; where the system
-// has no such call, -1 with errno ENOSYS, and the caller copies through memory.
-long long copy_between_files(int in, int out, std::size_t length);

@@ -46,7 +46,21 @@ std::vector<std::string> command_arguments(int argc, char** argv) {
     return {argv + (argc > 0 ? 1 : 0), argv + argc};
 }
 
-void prepare_standard_streams() {}
+void prepare_standard_streams() {
+    // A standard stream that the caller closed would otherwise be the number that the next
+    // open gets, and output meant for it would go into that file (the image, say). Held by
+    // /dev/null opened read-only, it keeps its number and every write to it fails, which the
+    // commands report.
+    for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            int held = open("/dev/null", O_RDONLY);
+            if (held >= 0 && held != fd) {
+                dup2(held, fd);
+                close(held);
+            }
+        }
+    }
+}
 
 bool stderr_is_console() {
     return isatty(STDERR_FILENO);
@@ -166,7 +180,17 @@ void keep_on_interrupt() {
 }
 
 int open_for_reading(const fs::path& path) {
-    return open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK changes nothing for a regular file's reads.
+    return open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+}
+
+bool regular_file_size(int fd, std::uint64_t& size) {
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        return false;
+    }
+    size = static_cast<std::uint64_t>(info.st_size);
+    return true;
 }
 
 int open_for_writing(const fs::path& path) {
@@ -175,8 +199,4 @@ int open_for_writing(const fs::path& path) {
 
 bool seek_to(int fd, std::uint64_t offset) {
     return lseek(fd, static_cast<off_t>(offset), SEEK_SET) >= 0;
-}
-
-long long copy_between_files(int in, int out, std::size_t length) {
-    return copy_file_range(in, nullptr, out, nullptr, length, 0);
 }

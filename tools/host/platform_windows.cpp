@@ -397,6 +397,18 @@ int open_for_reading(const fs::path& path) {
     return _wopen(win32_path(path).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
 }
 
+bool regular_file_size(int fd, std::uint64_t& size) {
+    HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    BY_HANDLE_FILE_INFORMATION information;
+    if (file == INVALID_HANDLE_VALUE || GetFileType(file) != FILE_TYPE_DISK ||
+        !GetFileInformationByHandle(file, &information) ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return false;
+    }
+    size = std::uint64_t{information.nFileSizeHigh} << 32 | information.nFileSizeLow;
+    return true;
+}
+
 int open_for_writing(const fs::path& path) {
     // Through CreateFileW for FILE_SHARE_DELETE, which lets an interrupt remove the file.
     HANDLE file = CreateFileW(win32_path(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
@@ -415,9 +427,4 @@ int open_for_writing(const fs::path& path) {
 
 bool seek_to(int fd, std::uint64_t offset) {
     return _lseeki64(fd, static_cast<long long>(offset), SEEK_SET) >= 0;
-}
-
-long long copy_between_files(int, int, std::size_t) {
-    errno = ENOSYS;
-    return -1;
 }

@@ -23,9 +23,9 @@ std::u16string read_text(std::span<const unsigned char> image, const PeImage& pe
     }
 }
 
-} // namespace
-
-ImageConstants read_image_constants(std::span<const unsigned char> image) {
+// Everything but the attached data, and where that lies in the image.
+ImageConstants read_constants(std::span<const unsigned char> image,
+                              std::span<const unsigned char>& attached) {
     PeImage pe = parse_pe_image(image);
     std::vector<std::size_t> descriptors = find_image_descriptors(image, pe);
     if (descriptors.empty()) {
@@ -48,9 +48,27 @@ ImageConstants read_image_constants(std::span<const unsigned char> image) {
     if (fields.attached_data_length > bytes.size()) {
         throw ToolError("the image's attached data lies outside its sections");
     }
-    bytes = bytes.first(static_cast<std::size_t>(fields.attached_data_length));
-    constants.attached_data.assign(bytes.begin(), bytes.end());
+    attached = bytes.first(static_cast<std::size_t>(fields.attached_data_length));
     constants.attached_data_identity = fields.attached_data_identity;
     static_cast<LauncherSettings&>(constants) = fields;
+    return constants;
+}
+
+} // namespace
+
+ImageConstants read_image_constants(std::span<const unsigned char> image) {
+    std::span<const unsigned char> attached;
+    ImageConstants constants = read_constants(image, attached);
+    constants.attached_data.assign(attached.begin(), attached.end());
+    return constants;
+}
+
+ImageConstants read_image_constants(Bytes&& image) {
+    std::span<const unsigned char> attached;
+    ImageConstants constants = read_constants(image, attached);
+    auto start = image.begin() + (attached.data() - image.data());
+    image.erase(start + static_cast<std::ptrdiff_t>(attached.size()), image.end());
+    image.erase(image.begin(), start);
+    constants.attached_data = std::move(image);
     return constants;
 }

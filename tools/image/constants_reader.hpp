@@ -1,5 +1,6 @@
 #pragma once
 
+#include "resources/byte_writer.hpp"
 #include "tools/image/descriptor_fields.hpp"
 
 #include <cstdint>
@@ -20,3 +21,7 @@ struct ImageConstants : LauncherSettings {
 // Throws ToolError when the bytes are no PE image or hold no filled-in descriptor whose
 // texts and attached data lie inside the image's sections.
 ImageConstants read_image_constants(std::span<const unsigned char> image);
+
+// The same for an image whose bytes are no longer needed: the attached data is cut out of
+// them in place, so that a large image is never held twice.
+ImageConstants read_image_constants(Bytes&& image);

@@ -5,9 +5,8 @@
 #include <cstdint>
 #include <filesystem>
 
-// The file an image is written into: writes at any position, and copies from another file
-// that the kernel makes where it can. Every failure throws ToolError naming the file and
-// the system's reason.
+// The file an image is written into, at any position. Every failure throws ToolError
+// naming the file and the system's reason.
 class ImageFile {
   public:
     // Opens the file for writing, emptying it (or making it, readable by its owner alone).
@@ -20,10 +19,6 @@ class ImageFile {
     void write(const unsigned char* data, std::size_t length);
     void write(const Bytes& bytes) { write(bytes.data(), bytes.size()); }
     void write_zeros(std::uint64_t count);
-
-    // Appends the contents of source (what names it in messages) and returns their length,
-    // copying no more than most + 1 bytes: a result above most means that source is longer.
-    std::uint64_t copy_from(const std::filesystem::path& source, const char* what, std::uint64_t most);
 
     void close();
 

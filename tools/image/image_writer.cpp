@@ -18,26 +18,6 @@ std::string too_large(std::uint64_t limit) {
            " bytes fit, since a PE image stays below 2 GiB";
 }
 
-// The identity of attached data that the kernel copied into the file: read back from where
-// it now lies, so that it is the identity of what the image holds.
-std::uint64_t identity_of_written(const fs::path& output, std::uint64_t offset, std::uint64_t length) {
-    std::ifstream in(output, std::ios::binary);
-    in.seekg(static_cast<std::streamoff>(offset));
-    AttachedDataIdentity identity;
-    std::vector<char> piece(std::size_t{1} << 20);
-    while (length > 0 && in) {
-        std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(length, piece.size()));
-        in.read(piece.data(), static_cast<std::streamsize>(wanted));
-        std::size_t got = static_cast<std::size_t>(in.gcount());
-        identity.add(reinterpret_cast<const unsigned char*>(piece.data()), got);
-        length -= got;
-    }
-    if (length > 0) {
-        throw ToolError("cannot read back the attached data from " + shown_path(output));
-    }
-    return identity.value();
-}
-
 struct WrittenData {
     std::uint64_t length = 0;
     std::uint64_t identity = 0;
@@ -125,18 +105,5 @@ ImageLayout write_image(const ImagePlan& plan, const fs::path& output,
             length += size;
         });
         return WrittenData{length, identity.value()};
-    });
-}
-
-ImageLayout write_image(const ImagePlan& plan, const fs::path& output, const fs::path& attached_data_file) {
-    return write_image_around(plan, output, [&](ImageFile& file) {
-        std::uint64_t length =
-            file.copy_from(attached_data_file, "the attached data", plan.max_attached_data_length);
-        // The file grew after its size was checked.
-        if (length > plan.max_attached_data_length) {
-            throw ToolError(too_large(plan.max_attached_data_length));
-        }
-        return WrittenData{length,
-                           identity_of_written(output, attached_data_file_offset(plan.stub->pe), length)};
     });
 }

@@ -44,8 +44,3 @@ using AttachedDataWriter = std::function<void(const AttachedDataSink& sink)>;
 // and last the stub's bytes with their headers and descriptor filled in. Returns the layout.
 ImageLayout write_image(const ImagePlan& plan, const std::filesystem::path& output,
                         const AttachedDataWriter& write_attached);
-
-// The same around a ready attached data block, copied from its file (by the kernel where
-// it can, so that it never passes through talvik's memory).
-ImageLayout write_image(const ImagePlan& plan, const std::filesystem::path& output,
-                        const std::filesystem::path& attached_data_file);

@@ -28,6 +28,11 @@ constexpr std::uint32_t file_page_size = 4096;
 // less the stub, the constants and the resources for the attached data.
 constexpr std::uint32_t max_image_size = 0x7FFFF000;
 
+// The largest file talvik reads as an image: the largest it writes, with room for the
+// certificate table that a signing tool appends after the last section (a few KiB for a
+// usual chain; 16 MiB leaves room for any).
+constexpr std::uint64_t max_image_file_size = std::uint64_t{max_image_size} + (std::uint64_t{16} << 20);
+
 struct SectionPlace {
     std::uint32_t raw_pointer = 0;
     std::uint32_t raw_size = 0;

@@ -2,27 +2,29 @@
 
 #include "tools/host/file_bytes.hpp"
 
+#include "payload/entry_listing.hpp"
 #include "payload/format.hpp"
 #include "payload/producer.hpp"
 #include "resources/icon_group.hpp"
 #include "resources/image_resources.hpp"
 #include "tools/app_folder/folder_scan.hpp"
+#include "tools/host/json_text.hpp"
 #include "tools/host/platform.hpp"
+#include "tools/host/progress_line.hpp"
 #include "tools/host/tool_error.hpp"
 #include "tools/host/tool_messages.hpp"
 #include "tools/host/unicode_text.hpp"
 #include "tools/image/constants_reader.hpp"
 #include "tools/image/embedded_stub.hpp"
+#include "tools/image/image_json.hpp"
 #include "tools/image/image_writer.hpp"
 #include "tools/image/pe_file.hpp"
 #include "tools/pack/image_metadata.hpp"
 #include "tools/pack/pending_output.hpp"
-#include "tools/pack/progress_line.hpp"
 #include "tools/pack/template_check.hpp"
 
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <zstd.h>
 
 namespace fs = std::filesystem;
@@ -35,7 +37,7 @@ std::vector<Bytes> icon_images(const std::vector<fs::path>& icons) {
     }
     std::vector<IconFile> files;
     for (const fs::path& icon : icons) {
-        files.push_back({shown_path(icon), read_file_bytes(icon, "the icon")});
+        files.push_back({shown_path(icon), read_file_bytes(icon, "the icon", max_image_size)});
     }
     return arrange_icon_images(files);
 }
@@ -86,7 +88,7 @@ void warn_about_long_paths(const std::vector<AppFile>& files, std::size_t templa
 
 bool is_talvik_image(const fs::path& file) {
     try {
-        read_image_constants(read_file_bytes(file, "the output"));
+        read_image_constants(read_file_bytes(file, "the output", max_image_file_size));
         return true;
     } catch (const std::exception&) {
         return false;
@@ -161,21 +163,64 @@ std::uint64_t given_attached_data_size(const fs::path& file) {
     return size;
 }
 
-// The entry stream's length as the block's frame states it (talvik's producer always does);
-// 0 when it does not, so that a launcher shows an indeterminate bar.
-std::uint64_t stated_entry_stream_length(const fs::path& file) {
-    std::ifstream stream(file, std::ios::binary);
-    // The longest zstd frame header (ZSTD_FRAMEHEADERSIZE_MAX, outside zstd's stable API).
-    constexpr std::size_t frame_header_size_max = 18;
-    unsigned char start[attached_data_header_size + frame_header_size_max] = {};
-    stream.read(reinterpret_cast<char*>(start), sizeof start);
-    std::size_t got = static_cast<std::size_t>(stream.gcount());
-    if (got <= attached_data_header_size) {
-        return 0;
+// The block as a launcher will read it: the header, one frame that decodes to a valid entry
+// stream (names a launcher takes, bodies that match their checksums, at least one entry to
+// start), the trailer; the same reader as talvik list's. Read whole, so that the image gets
+// the very bytes that were checked.
+struct CheckedAttachedData {
+    Bytes block;
+    ListedStream stream;
+};
+
+CheckedAttachedData checked_attached_data(const fs::path& file, const ImagePlan& plan,
+                                          ProgressLine& progress) {
+    CheckedAttachedData checked;
+    checked.block = read_file_bytes(file, "the attached data", plan.max_attached_data_length);
+    std::string refused = "the attached data " + shown_path(file) + " is refused: ";
+    try {
+        checked.stream = list_attached_data(
+            checked.block, [](const ListedEntry&) {},
+            [&](std::uint64_t entries, std::uint64_t bytes) { progress.decoding(entries, bytes); });
+    } catch (const std::runtime_error& error) {
+        throw ToolError(refused + shown_text(error.what()));
     }
-    unsigned long long length =
-        ZSTD_getFrameContentSize(start + attached_data_header_size, got - attached_data_header_size);
-    return length == ZSTD_CONTENTSIZE_UNKNOWN || length == ZSTD_CONTENTSIZE_ERROR ? 0 : length;
+    if (checked.stream.mismatches > 0) {
+        throw ToolError(refused + std::to_string(checked.stream.mismatches) +
+                        " entries do not match their checksum (talvik list marks them)");
+    }
+    if (checked.stream.entries == 0) {
+        throw ToolError(refused + "it holds no entry, so a launcher would have nothing to start");
+    }
+    return checked;
+}
+
+void print_summary_line(const PackOptions& options, const ImageMetadata& metadata, const ImageLayout& layout,
+                        const PackedData& packed, double seconds) {
+    std::string image = shown_path(options.output) + ", " + size_text(layout.file_size) + " (" +
+                        std::to_string(layout.file_size) + " bytes), template " +
+                        shown_name(image_path_template(metadata, layout.attached_data_identity));
+    if (options.attached_data) {
+        std::fprintf(stderr, "talvik: built an image around %llu bytes of attached data in %.1f s: %s\n",
+                     static_cast<unsigned long long>(packed.size), seconds, image.c_str());
+    } else {
+        double ratio = packed.input_bytes == 0 ? 0.0
+                                               : 100.0 * static_cast<double>(packed.size) /
+                                                     static_cast<double>(packed.input_bytes);
+        std::fprintf(stderr,
+                     "talvik: packed %zu files, %s, into %s of attached data (%.1f%%) in %.1f s: %s\n",
+                     packed.files, size_text(packed.input_bytes).c_str(), size_text(packed.size).c_str(),
+                     ratio, seconds, image.c_str());
+    }
+}
+
+// The summary for scripts (docs/json.md): one object on stdout.
+void print_pack_document(const fs::path& output, const ImageFacts& facts, const PackedData& packed,
+                         double seconds) {
+    std::printf("{\n  \"output\": %s,\n%s  \"entry_count\": %llu,\n  \"uncompressed_bytes\": %llu,\n"
+                "  \"seconds\": %.3f\n}\n",
+                json_string_from_utf8(path_to_utf8(output)).c_str(), image_json_fields(facts).c_str(),
+                static_cast<unsigned long long>(packed.files),
+                static_cast<unsigned long long>(packed.input_bytes), seconds);
 }
 
 } // namespace
@@ -215,9 +260,14 @@ void run_pack(const PackOptions& options) {
     if (options.attached_data) {
         refuse_overwriting(*options.attached_data, "the attached data", output, options.output);
         check_attached_data_fits(plan, given_attached_data_size(*options.attached_data));
-        plan.settings.entry_stream_length = stated_entry_stream_length(*options.attached_data);
+        CheckedAttachedData attached = checked_attached_data(*options.attached_data, plan, progress);
+        plan.settings.entry_stream_length = attached.stream.stream_length;
+        packed.files = attached.stream.entries;
+        packed.input_bytes = attached.stream.body_bytes;
         progress.step("writing the image");
-        layout = write_image(plan, output.temporary_path(), *options.attached_data);
+        layout = write_image(plan, output.temporary_path(), [&](const AttachedDataSink& sink) {
+            sink(attached.block.data(), attached.block.size());
+        });
     } else {
         std::vector<PayloadSource> sources;
         std::vector<AppFile> files = app_folder_entries(options, check.estimated_length, output, progress);
@@ -245,24 +295,25 @@ void run_pack(const PackOptions& options) {
     output.commit();
     progress.finish();
 
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (options.json) {
+        ImageFacts facts;
+        facts.image_size = image_size;
+        facts.attached_data_size = packed.size;
+        facts.identity = layout.attached_data_identity;
+        facts.path_template = image_path_template(metadata, layout.attached_data_identity);
+        facts.company = metadata.company;
+        facts.product = metadata.product;
+        facts.version = metadata.version;
+        facts.subsystem = plan.subsystem;
+        facts.settings = plan.settings;
+        print_pack_document(options.output, facts, packed, seconds);
+    }
     if (options.quiet) {
         return;
     }
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::string image = shown_path(options.output) + ", " + size_text(image_size) + " (" +
-                        std::to_string(image_size) + " bytes), template " +
-                        shown_name(image_path_template(metadata, layout.attached_data_identity));
-    if (options.attached_data) {
-        std::fprintf(stderr, "talvik: built an image around %llu bytes of attached data in %.1f s: %s\n",
-                     static_cast<unsigned long long>(packed.size), seconds, image.c_str());
-    } else {
-        double ratio = packed.input_bytes == 0 ? 0.0
-                                               : 100.0 * static_cast<double>(packed.size) /
-                                                     static_cast<double>(packed.input_bytes);
-        std::fprintf(stderr,
-                     "talvik: packed %zu files, %s, into %s of attached data (%.1f%%) in %.1f s: %s\n",
-                     packed.files, size_text(packed.input_bytes).c_str(), size_text(packed.size).c_str(),
-                     ratio, seconds, image.c_str());
+    if (!options.json) {
+        print_summary_line(options, metadata, layout, packed, seconds);
     }
     warn_about_default_product(options, product);
 }

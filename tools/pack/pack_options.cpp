@@ -65,6 +65,7 @@ using S = const std::string&;
 constexpr OptionRule option_rules[] = {
     {"--help", "-h", Value::ignored, true, [](O& o, S, S) { o.help = true; }},
     {"--quiet", "-q", Value::none, true, [](O& o, S, S) { o.quiet = true; }},
+    {"--json", nullptr, Value::none, true, [](O& o, S, S) { o.json = true; }},
     {"--windowed", nullptr, Value::none, true, [](O& o, S, S) { o.windowed = true; }},
     {"--child-outlives-launcher", nullptr, Value::none, true,
      [](O& o, S, S) { o.child_lifetime = child_outlives_launcher; }},

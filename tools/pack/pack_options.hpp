@@ -28,6 +28,7 @@ struct PackOptions {
     std::optional<int> threads;
     std::optional<std::filesystem::path> attached_data;
     bool quiet = false;
+    bool json = false; // the summary as one JSON document on stdout
     bool windowed = false;
     std::uint32_t reuse_check = reuse_check_crc;
     std::uint32_t old_trees = old_trees_remove;

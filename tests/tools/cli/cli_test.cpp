@@ -14,7 +14,7 @@ TEST(TalvikCommand, Help) {
     ToolResult top = run_talvik_binary({"--help"});
     EXPECT_EQ(top.exit_status, 0);
     EXPECT_NE(top.out.find("talvik pack APP_DIR -o OUT.exe"), std::string::npos);
-    EXPECT_NE(top.out.find("talvik list IMAGE.exe"), std::string::npos);
+    EXPECT_NE(top.out.find("talvik list [--json] IMAGE.exe"), std::string::npos);
     ToolResult pack = run_talvik_binary({"pack", "--help"});
     EXPECT_EQ(pack.exit_status, 0);
     for (const char* option :
@@ -31,7 +31,7 @@ TEST(TalvikCommand, Help) {
     ToolResult nothing = run_talvik_binary({});
     EXPECT_EQ(nothing.exit_status, 1);
     expect_one_error_line(run_talvik_binary({"frobnicate"}), "unknown command \"frobnicate\"");
-    expect_one_error_line(run_talvik_binary({"list"}), "usage: talvik list IMAGE.exe");
+    expect_one_error_line(run_talvik_binary({"list"}), "usage: talvik list [--json] IMAGE.exe");
 }
 
 TEST(TalvikCommand, EachCommandHasItsOwnHelp) {
@@ -40,7 +40,7 @@ TEST(TalvikCommand, EachCommandHasItsOwnHelp) {
     ASSERT_EQ(pack.exit_status, 0);
     ASSERT_EQ(list.exit_status, 0);
     EXPECT_TRUE(pack.out.starts_with("usage: talvik pack APP_DIR")) << pack.out;
-    EXPECT_TRUE(list.out.starts_with("usage: talvik list IMAGE.exe")) << list.out;
+    EXPECT_TRUE(list.out.starts_with("usage: talvik list [--json] IMAGE.exe")) << list.out;
     EXPECT_EQ(list.out.find("--exclude"), std::string::npos) << "not the pack help";
     const std::pair<std::vector<std::string>, const std::string*> same[] = {
         {{"help", "pack"}, &pack.out}, {{"help", "list"}, &list.out},

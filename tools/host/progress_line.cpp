@@ -1,4 +1,4 @@
-#include "tools/pack/progress_line.hpp"
+#include "tools/host/progress_line.hpp"
 
 #include "tools/host/tool_messages.hpp"
 
@@ -50,6 +50,17 @@ void ProgressLine::compressing(std::size_t files_done, std::size_t total_files, 
     if (due(files_done == total_files)) {
         draw("compressing " + std::to_string(files_done) + "/" + std::to_string(total_files) + " files, " +
              size_text(bytes_done) + " of " + size_text(total_bytes));
+    }
+}
+
+void ProgressLine::decoding(std::uint64_t entries, std::uint64_t bytes) {
+    if (!enabled_) {
+        return;
+    }
+    std::lock_guard lock(mutex_);
+    if (due(false)) {
+        draw("decoding: " + std::to_string(entries) + (entries == 1 ? " entry, " : " entries, ") +
+             size_text(bytes));
     }
 }
 
