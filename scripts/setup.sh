@@ -14,6 +14,7 @@ packages=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
   wine64 libz-mingw-w64-dev zlib1g-dev googletest libgtest-dev clang-format
   man-db groff-base openssl osslsigncode faketime time zip
+  xvfb x11-utils imagemagick
 )
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }

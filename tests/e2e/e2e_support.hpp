@@ -59,6 +59,34 @@ Outcome run_windows(const std::filesystem::path& cwd, const std::string& command
                     const EnvironmentChanges& environment = {},
                     StandardHandles handles = StandardHandles::inherited);
 
+// A run of runner.exe that goes on while the test watches it. Without a DISPLAY in the
+// environment changes Wine runs without a display, as in run_windows; with one, a desktop
+// name keeps its windows off the default desktop, which the tests without a display share.
+class WindowsRun {
+  public:
+    WindowsRun(const std::filesystem::path& cwd, const std::string& command_line,
+               const EnvironmentChanges& environment = {},
+               StandardHandles handles = StandardHandles::inherited, const std::string& desktop = "");
+    WindowsRun(const WindowsRun&) = delete;
+    WindowsRun& operator=(const WindowsRun&) = delete;
+    // Waits for the run if the test has not.
+    ~WindowsRun();
+
+    bool running();
+    // What the launcher and its child have written so far.
+    std::string out_so_far() const;
+    std::string err_so_far() const;
+    // Waits for the end of the run.
+    Outcome finish();
+
+  private:
+    std::filesystem::path out_;
+    std::filesystem::path err_;
+    std::filesystem::path code_;
+    int pid_ = -1;
+    bool waited_ = false;
+};
+
 // What crowd.exe (several launchers at once) saw: each process in the order it was
 // started, and the "key=value" facts of its mode. status is crowd.exe's own exit status.
 struct CrowdOutcome {

@@ -19,9 +19,15 @@
 //                              Ctrl+C, 1 for Ctrl+Break) to every process on the probe's console
 //   --verify-tree MANIFEST     before the report, check every file that MANIFEST lists (a path
 //                              relative to the probe's own folder); see "Tree check" below
+//   --idle-after MS            sleep MS milliseconds, then wait on its message queue briefly and
+//                              write the line "idle" to standard error: from then on the system
+//                              counts the probe as ready for input (WaitForInputIdle in its
+//                              parent returns), if it is a windowed program (probe-windowed.exe,
+//                              the same probe built for the GUI subsystem). Without this option
+//                              a windowed probe never becomes ready for input.
 // They take effect in this order: console handlers, tree check, report, --write-stderr,
-// --ready-event, --generate-console-event, --sleep, exit. The probe writes nothing else to
-// either stream.
+// --ready-event, --generate-console-event, --idle-after, --sleep, exit. The probe writes
+// nothing else to either stream.
 //
 // Tree check: MANIFEST holds one line per file, "CRC SIZE NAME": the CRC-32 in 8 hex
 // digits, the size in decimal, the name relative to the probe's folder (UTF-8, backslashes).
@@ -78,6 +84,8 @@ struct Options {
     std::wstring manifest;
     bool generate_console_event = false;
     DWORD generated_event = 0;
+    bool become_idle = false;
+    DWORD idle_after_ms = 0;
 };
 
 DWORD console_event_exit_code = 0;
@@ -128,6 +136,9 @@ void read_options(Options& options, const std::vector<std::wstring>& arguments, 
             options.ready_event = arguments[++at];
         } else if (has_value && name == L"--verify-tree") {
             options.manifest = arguments[++at];
+        } else if (has_value && name == L"--idle-after") {
+            options.become_idle = true;
+            options.idle_after_ms = parse_number(arguments[++at]);
         }
     }
 }
@@ -317,6 +328,8 @@ struct TreeCheck {
 };
 
 constexpr size_t reported_tree_problems = 20;
+// --idle-after: the one wait on the message queue that makes the probe ready for input.
+constexpr DWORD queue_wait_ms = 10;
 constexpr DWORD tree_read_chunk = 1 << 16;
 
 std::wstring from_utf8(const std::string& text) {
@@ -411,6 +424,22 @@ TreeCheck check_tree(const std::wstring& manifest) {
     return check;
 }
 
+// A wait on its message queue is what the system takes for ready for input (Windows also
+// counts a look that finds no input; Wine only a wait). USER32 is loaded here only, so that
+// the probe's other runs load none.
+void wait_on_message_queue() {
+    using WaitCall = DWORD(WINAPI*)(DWORD, const HANDLE*, BOOL, DWORD, DWORD);
+    HMODULE user32 = LoadLibraryW(L"user32.dll");
+    if (user32 == nullptr) {
+        return;
+    }
+    auto wait = reinterpret_cast<WaitCall>(
+        reinterpret_cast<void (*)()>(GetProcAddress(user32, "MsgWaitForMultipleObjects")));
+    if (wait != nullptr) {
+        wait(0, nullptr, FALSE, queue_wait_ms, QS_ALLINPUT);
+    }
+}
+
 BOOL WINAPI ignore_console_event(DWORD) {
     return TRUE;
 }
@@ -494,6 +523,11 @@ int main() {
     }
     if (options.generate_console_event) {
         GenerateConsoleCtrlEvent(options.generated_event, 0);
+    }
+    if (options.become_idle) {
+        Sleep(options.idle_after_ms);
+        wait_on_message_queue();
+        write_all(STD_ERROR_HANDLE, "idle\n");
     }
     if (options.sleep_ms > 0) {
         Sleep(options.sleep_ms);
