@@ -290,9 +290,9 @@ HWND create_window() {
     }
     create_message_font();
 
-    // A caption with the product name and a close button, which only hides the progress;
-    // no resizing or maximising.
-    constexpr DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+    // A caption with the image's icon, the product name and a close button, which only
+    // hides the progress; no resizing, minimising or maximising.
+    constexpr DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
     RECT frame{0, 0, client_width, client_height};
     calls.adjust_window_rect(&frame, style, FALSE, 0);
     int width = frame.right - frame.left;
