@@ -69,6 +69,9 @@ void write_file(const fs::path& path, const std::string& bytes) {
 
 namespace {
 
+// Room for a window centred on a screen of the usual size.
+constexpr char virtual_desktop_size[] = "1280x800";
+
 // fork + exec with output to files; returns the process id (or -1).
 pid_t spawn_process(const std::vector<std::string>& arguments, const fs::path& cwd,
                     const EnvironmentChanges& environment, const fs::path& out_file,
@@ -158,14 +161,16 @@ WindowsRun::WindowsRun(const fs::path& cwd, const std::string& command_line,
         full["DISPLAY"] = std::nullopt;
     }
     full["WAYLAND_DISPLAY"] = std::nullopt;
-    std::vector<std::string> command{TALVIK_WINE_RUN, (win_build_dir() / "tests" / "runner.exe").string()};
+    fs::path runner = win_build_dir() / "tests" / "runner.exe";
+    std::vector<std::string> command{TALVIK_WINE_RUN, runner.string()};
+    if (!desktop.empty()) {
+        command = {TALVIK_WINE_RUN, "explorer", "/desktop=" + desktop + "," + virtual_desktop_size,
+                   windows_path(runner)};
+    }
     if (handles == StandardHandles::passed) {
         command.push_back("--pass-std-handles");
     } else if (handles == StandardHandles::none) {
         command.push_back("--no-std-handles");
-    }
-    if (!desktop.empty()) {
-        command.insert(command.end(), {"--desktop", desktop});
     }
     command.insert(command.end(), {windows_path(code_), command_line});
     pid_ = spawn_process(command, cwd, full, out_, err_);

@@ -60,8 +60,12 @@ Outcome run_windows(const std::filesystem::path& cwd, const std::string& command
                     StandardHandles handles = StandardHandles::inherited);
 
 // A run of runner.exe that goes on while the test watches it. Without a DISPLAY in the
-// environment changes Wine runs without a display, as in run_windows; with one, a desktop
-// name keeps its windows off the default desktop, which the tests without a display share.
+// environment changes Wine runs without a display, as in run_windows. With one, a desktop
+// name runs it inside a Wine virtual desktop of that name (explorer /desktop=NAME,SIZE: one
+// X window, in which Wine draws every window's frame itself): under Wine each desktop has a
+// display driver of its own, so its windows never meet the default desktop, which the tests
+// without a display share, and no window waits for a window manager that the test's X
+// server does not have (Wine waits up to two seconds for one when a framed window goes).
 class WindowsRun {
   public:
     WindowsRun(const std::filesystem::path& cwd, const std::string& command_line,

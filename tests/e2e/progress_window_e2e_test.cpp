@@ -1,5 +1,5 @@
-// The progress window of a slow start, watched on a virtual display of the test's own: images
-// packed by talvik around the windowed probe, run under Wine on a desktop of their own while
+// The progress window of a slow start, watched on an X server of the test's own: images packed
+// by talvik around the windowed probe, run under Wine in a virtual desktop of their own while
 // the test looks at the screen every few milliseconds.
 #include <gtest/gtest.h>
 
@@ -72,7 +72,6 @@ class ProgressWindow : public ::testing::Test {
         fs::copy_file(windowed_probe_exe(), app / "probe.exe");
         target = local_appdata() / "TalvikE2E" / ("ProgressWindow-" + name);
         fs::remove_all(target);
-        desktop = "talvik-e2e-" + std::to_string(getpid());
     }
 
     void TearDown() override {
@@ -106,12 +105,14 @@ class ProgressWindow : public ::testing::Test {
         return image;
     }
 
-    // Starts the image with the probe's options on the test's display, on a desktop of its
-    // own, and watches the screen until the run ends. A windowed image gets the runner's
-    // standard handles, as its kind needs.
+    // Starts the image with the probe's options on the test's display, in a virtual desktop
+    // of its own, and watches the screen until the run ends. A windowed image gets the
+    // runner's standard handles, as its kind needs.
     Watch watch(const VirtualDisplay& display, const fs::path& image, const std::string& probe_options,
                 bool windowed, bool take_screenshot = false) {
         Watch seen;
+        // A desktop of its own for every start: one that the last start left may still be closing.
+        std::string desktop = "talvik-e2e-" + std::to_string(getpid()) + "-" + std::to_string(++starts);
         WindowsRun run(work, image.filename().string() + " " + probe_options, {{"DISPLAY", display.name()}},
                        windowed ? StandardHandles::passed : StandardHandles::inherited, desktop);
         Clock::time_point started = Clock::now();
@@ -155,7 +156,7 @@ class ProgressWindow : public ::testing::Test {
     fs::path work;
     fs::path app;
     fs::path target;
-    std::string desktop;
+    int starts = 0;
     std::vector<fs::path> images;
 };
 

@@ -2,20 +2,16 @@
 // exit code, so this program starts a command line, waits, and writes the child's full
 // 32-bit exit code to a file.
 //
-//   runner.exe [--pass-std-handles | --no-std-handles] [--desktop NAME] CODE_FILE COMMAND_LINE
+//   runner.exe [--pass-std-handles | --no-std-handles] CODE_FILE COMMAND_LINE
 //
 // COMMAND_LINE is passed to CreateProcessW unchanged (no application name), with the
 // runner's environment and current directory. Its standard handles: by default the child
 // inherits them as the system does it for the child's kind; --pass-std-handles hands it the
 // runner's own three explicitly (STARTF_USESTDHANDLES), which a windowed (GUI) child needs
 // to get any on Windows; --no-std-handles hands it none at all, as when Explorer starts a
-// windowed program. --desktop starts the child on a desktop of that name (created if
-// missing) in the runner's window station: under Wine each desktop has a display driver of
-// its own, chosen by the first process that shows a window there, so windows opened on a
-// test's own display never share a desktop with the tests that run without one.
-// CODE_FILE receives "0x%08X\n". The runner exits 0 once the child has been waited for,
-// 100 if it could not start it (the system error code then goes to CODE_FILE as
-// "start-failed N").
+// windowed program. CODE_FILE receives "0x%08X\n". The runner exits 0 once the child has
+// been waited for, 100 if it could not start it (the system error code then goes to
+// CODE_FILE as "start-failed N").
 #include <windows.h>
 
 #include <shellapi.h>
@@ -27,26 +23,11 @@
 int main() {
     int count = 0;
     wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-    bool pass_handles = false;
-    bool no_handles = false;
-    std::wstring desktop;
-    int first = 1;
-    while (arguments != nullptr && first < count) {
-        if (wcscmp(arguments[first], L"--pass-std-handles") == 0) {
-            pass_handles = true;
-        } else if (wcscmp(arguments[first], L"--no-std-handles") == 0) {
-            no_handles = true;
-        } else if (wcscmp(arguments[first], L"--desktop") == 0 && first + 1 < count) {
-            desktop = arguments[++first];
-        } else {
-            break;
-        }
-        ++first;
-    }
-    if (arguments == nullptr || count != first + 2 || (pass_handles && no_handles)) {
-        fprintf(stderr,
-                "usage: runner.exe [--pass-std-handles | --no-std-handles] [--desktop NAME] CODE_FILE "
-                "COMMAND_LINE\n");
+    bool pass_handles = count == 4 && wcscmp(arguments[1], L"--pass-std-handles") == 0;
+    bool no_handles = count == 4 && wcscmp(arguments[1], L"--no-std-handles") == 0;
+    int first = pass_handles || no_handles ? 2 : 1;
+    if (arguments == nullptr || count != first + 2) {
+        fprintf(stderr, "usage: runner.exe [--pass-std-handles | --no-std-handles] CODE_FILE COMMAND_LINE\n");
         return 101;
     }
     const wchar_t* code_file = arguments[first];
@@ -61,15 +42,8 @@ int main() {
         startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
         startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     }
-    // Kept open until the child has ended, so that the desktop lives as long as it does.
-    HDESK own_desktop = nullptr;
-    if (!desktop.empty()) {
-        own_desktop = CreateDesktopW(desktop.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr);
-        startup.lpDesktop = desktop.data();
-    }
     PROCESS_INFORMATION process{};
-    BOOL started = (desktop.empty() || own_desktop != nullptr) &&
-                   CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+    BOOL started = CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                                   &startup, &process);
     char text[64];
     int status = 0;
@@ -83,9 +57,6 @@ int main() {
         GetExitCodeProcess(process.hProcess, &code);
         CloseHandle(process.hProcess);
         snprintf(text, sizeof text, "0x%08lX\n", code);
-    }
-    if (own_desktop != nullptr) {
-        CloseDesktop(own_desktop);
     }
     FILE* file = _wfopen(code_file, L"wb");
     if (file != nullptr) {
