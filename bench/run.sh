@@ -3,6 +3,7 @@
 # its start-up is never measured), and hands over to bench.py.
 #   bash bench/run.sh BUILD_DIR [bench.py options: --runs N, --pack-runs N, --decoder-options]
 #   bash bench/run.sh BUILD_DIR --reuse-check [--runs N]
+#   bash bench/run.sh BUILD_DIR --progress-window [--runs N]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-build}" && pwd)
@@ -14,7 +15,7 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 wineserver=/usr/lib/wine/wineserver
 jobs=$(nproc)
 
-cmake --build "$build/win" -j "$jobs" --target bench-windows talvik-stub orrin
+cmake --build "$build/win" -j "$jobs" --target bench-windows talvik-stub orrin orrin-table
 cmake --build "$build/host" -j "$jobs" --target bench-host talvik
 # talvik.exe takes generated sources from the host tree.
 cmake --build "$build/win" -j "$jobs" --target talvik-windows
@@ -23,11 +24,16 @@ cmake --build "$build/win" -j "$jobs" --target talvik-windows
 # It must not hold this script's output open.
 "$wineserver" -p >/dev/null 2>&1 </dev/null || [ $? -eq 2 ]
 trap '"$wineserver" -k || true' EXIT
-# --reuse-check alone runs only the figures of the metadata reuse check.
+# --reuse-check alone runs only the figures of the metadata reuse check, --progress-window
+# only those of the progress window (last, as it is the one that shows windows).
 if [ "${1:-}" = "--reuse-check" ]; then
   shift
   python3 "$here/reuse_check.py" --build "$build" "$@"
+elif [ "${1:-}" = "--progress-window" ]; then
+  shift
+  python3 "$here/progress_window.py" --build "$build" "$@"
 else
   python3 "$here/bench.py" --build "$build" "$@"
   python3 "$here/reuse_check.py" --build "$build"
+  python3 "$here/progress_window.py" --build "$build"
 fi
