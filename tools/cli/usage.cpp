@@ -91,7 +91,7 @@ starts the first entry, the application's executable.
                          its own: Windows opens no console window for it (see Windowed
                          launchers below)
   --no-progress          a windowed launcher shows no progress window, however slow its
-                         first start
+                         first start (see Progress window below)
   -q, --quiet            no summary line and no progress line
   -h, --help             this text
 
@@ -138,6 +138,16 @@ whose stream has no handle shows in a message box instead, titled with the produ
 with a handle (a file, a pipe, an inherited console) it is written there as usual. A
 console program started by a windowed launcher gets a console window of its own, so use
 --windowed for GUI applications only.
+
+Progress window: a windowed launcher whose start has not reached the application within
+a second (a first start that unpacks a big application, or the check of a big tree)
+shows a small window titled with the product name: the image's icon, the line
+"Preparing <product> for its first start" ("Checking <product>" while it has written
+nothing) and a bar of the unpacked data against its total. It closes once the
+application is ready for input, at most ten seconds after it started, or has ended. A
+start that reaches the application within the second shows nothing; a console launcher
+never shows one. Nothing else changes: the same unpacking, messages and exit status.
+--no-progress turns it off; talvik list shows the choice.
 
 Reuse checks: with crc, every start decodes the attached data and compares each file
 on disk with its entry's CRC-32, rewriting those that differ. With metadata, a start
