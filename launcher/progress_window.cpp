@@ -20,9 +20,12 @@ constexpr DWORD slow_start_ms = 1000;
 // child started: a child that never asks for input (a console program, one that shows no
 // window for a while) would otherwise keep it up.
 constexpr ULONGLONG child_ready_bound_ms = 10000;
-// How often the window reads the counters and asks whether the child is ready: often enough
-// for a bar that moves smoothly, and the longest it outlasts a child that has become ready.
-constexpr DWORD refresh_ms = 40;
+// How often the window reads the counters: ten times a second moves a bar smoothly enough,
+// and takes little from the start beside it (under Wine every wake-up is a call to the one
+// server process that the unpacking's file calls go through too). Once the child has
+// started, also the longest wait for its readiness between two looks at the window's own
+// messages; the wait itself ends the moment the child is ready.
+constexpr DWORD refresh_ms = 100;
 // Address space kept for the window thread's stack; pages are committed as used. USER32 and
 // the display driver under it need more than a few pages, far less than the main thread's.
 constexpr SIZE_T window_thread_stack_size = SIZE_T{1} << 20;
@@ -221,19 +224,23 @@ void paint(HWND window) {
     if (context == nullptr) {
         return;
     }
-    RECT client{0, 0, client_width, client_height};
-    calls.fill_rect(context, &client, calls.system_color_brush(COLOR_WINDOW));
-    if (large_icon != nullptr) {
-        calls.draw_icon(context, margin, (client_height - icon_size) / 2, large_icon, icon_size, icon_size, 0,
-                        nullptr, DI_NORMAL);
-    }
-    HGDIOBJ previous_font = message_font != nullptr ? calls.select_object(context, message_font) : nullptr;
-    calls.set_background_mode(context, TRANSPARENT);
-    calls.set_text_color(context, calls.system_color(COLOR_WINDOWTEXT));
-    RECT text = text_rect();
-    calls.draw_text(context, line, -1, &text, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
-    if (previous_font != nullptr) {
-        calls.select_object(context, previous_font);
+    // Most repaints are of the bar alone, which paint_bar covers pixel by pixel.
+    if (paint_info.rcPaint.top < bar_top) {
+        RECT client{0, 0, client_width, client_height};
+        calls.fill_rect(context, &client, calls.system_color_brush(COLOR_WINDOW));
+        if (large_icon != nullptr) {
+            calls.draw_icon(context, margin, (client_height - icon_size) / 2, large_icon, icon_size,
+                            icon_size, 0, nullptr, DI_NORMAL);
+        }
+        HGDIOBJ previous_font =
+            message_font != nullptr ? calls.select_object(context, message_font) : nullptr;
+        calls.set_background_mode(context, TRANSPARENT);
+        calls.set_text_color(context, calls.system_color(COLOR_WINDOWTEXT));
+        RECT text = text_rect();
+        calls.draw_text(context, line, -1, &text, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
+        if (previous_font != nullptr) {
+            calls.select_object(context, previous_font);
+        }
     }
     paint_bar(context);
     calls.end_paint(window, &paint_info);
@@ -317,17 +324,19 @@ void release_window_resources() {
     }
 }
 
-// Whether the window has done its job: the child is ready for input, has ended, or has had
-// its time. A child without a handle counts as ready.
+// Whether the window has done its job, waiting up to refresh_ms for it: the child is ready
+// for input, has ended, or has had its time. A child without a handle counts as ready.
 bool child_ready(HANDLE child, ULONGLONG started_at) {
-    if (child == nullptr || WaitForSingleObject(child, 0) != WAIT_TIMEOUT) {
+    if (child == nullptr) {
         return true;
     }
-    // WAIT_FAILED too: a console program, which has no input queue, is ready at once.
-    if (calls.wait_for_input_idle(child, 0) != WAIT_TIMEOUT) {
+    // Also over at once for a child that has ended, and with WAIT_FAILED for a console
+    // program, which has no input queue to be ready with.
+    if (calls.wait_for_input_idle(child, refresh_ms) != WAIT_TIMEOUT) {
         return true;
     }
-    return GetTickCount64() - started_at >= child_ready_bound_ms;
+    return WaitForSingleObject(child, 0) != WAIT_TIMEOUT ||
+           GetTickCount64() - started_at >= child_ready_bound_ms;
 }
 
 // Reads the counters and repaints what changed.
@@ -375,9 +384,11 @@ void show_until_child_ready() {
     bool child_seen = false;
     ULONGLONG child_seen_at = 0;
     for (;;) {
-        // Woken by a message, by the child's start or end, or by the refresh interval.
-        HANDLE wake = child_seen ? child : child_started;
-        calls.wait_for_messages(wake != nullptr ? 1 : 0, &wake, FALSE, refresh_ms, QS_ALLINPUT);
+        // Until the child starts, woken by a message, by the start or by the refresh interval;
+        // after, child_ready waits.
+        if (!child_seen) {
+            calls.wait_for_messages(1, &child_started, FALSE, refresh_ms, QS_ALLINPUT);
+        }
         if (!take_messages()) {
             // Closed by the user: the start goes on without it.
             break;
