@@ -424,9 +424,9 @@ TreeCheck check_tree(const std::wstring& manifest) {
     return check;
 }
 
-// A wait on its message queue is what the system takes for ready for input (Windows also
-// counts a look that finds no input; Wine only a wait). USER32 is loaded here only, so that
-// the probe's other runs load none.
+// A wait on its message queue is what the system takes for ready for input (under Wine a
+// mere look at the queue is not). USER32 is loaded here only, so that the probe's other
+// runs load none.
 void wait_on_message_queue() {
     using WaitCall = DWORD(WINAPI*)(DWORD, const HANDLE*, BOOL, DWORD, DWORD);
     HMODULE user32 = LoadLibraryW(L"user32.dll");
