@@ -19,8 +19,8 @@
 //                              Ctrl+C, 1 for Ctrl+Break) to every process on the probe's console
 //   --verify-tree MANIFEST     before the report, check every file that MANIFEST lists (a path
 //                              relative to the probe's own folder); see "Tree check" below
-//   --idle-after MS            sleep MS milliseconds, then wait on its message queue briefly and
-//                              write the line "idle" to standard error: from then on the system
+//   --idle-after MS            sleep MS milliseconds, write the line "idle" to standard error,
+//                              then wait on its message queue briefly: from then on the system
 //                              counts the probe as ready for input (WaitForInputIdle in its
 //                              parent returns), if it is a windowed program (probe-windowed.exe,
 //                              the same probe built for the GUI subsystem). Without this option
@@ -526,8 +526,9 @@ int main() {
     }
     if (options.become_idle) {
         Sleep(options.idle_after_ms);
-        wait_on_message_queue();
+        // The line first: a parent that acts on the readiness acts after it.
         write_all(STD_ERROR_HANDLE, "idle\n");
+        wait_on_message_queue();
     }
     if (options.sleep_ms > 0) {
         Sleep(options.sleep_ms);
