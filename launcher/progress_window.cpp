@@ -47,7 +47,8 @@ constexpr int client_height = bar_top + bar_height + margin;
 // The moving block of a bar without a known total, against the bar's inner width.
 constexpr uint32_t moving_block_parts = 4;
 
-// Long enough for the fixed words and the longest product name talvik pack writes.
+// The fixed words and a product name of up to about 980 units; with a longer one (which
+// would not fit the window anyway) the window is left out.
 constexpr size_t line_capacity = 1024;
 
 constexpr wchar_t window_class_name[] = L"TalvikProgressWindow";
@@ -373,11 +374,12 @@ void show_until_child_ready() {
     if (!refresh_line()) {
         return;
     }
-    bar_shown = current_bar();
     HWND window = create_window();
     if (window == nullptr) {
         return;
     }
+    // The bar's width depends on whether the icon came.
+    bar_shown = current_bar();
     calls.show_window(window, SW_SHOWNORMAL);
 
     HANDLE child = nullptr;
