@@ -72,7 +72,9 @@ TARGET_START_RATIO = 1.10
 # Simultaneous cold starts of one image into one folder, against one cold start.
 CROWD_SIZE = 8
 TARGET_CROWD_RATIO = 1.5
-TARGET_STUB_BYTES = 96 * 1024
+# An image less its attached data; 96 KiB until the progress window of a slow windowed start
+# added about 4.5 KB of code.
+TARGET_STUB_BYTES = 100 * 1024
 TARGET_DECODE_SPEED = 0.95
 TARGET_MEMORY_SLACK = 4 * MIB
 # talvik pack at its defaults (jobs on every core) against the zstd tool's one job.

@@ -5,6 +5,7 @@
 #   bash bench/run.sh BUILD_DIR [bench.py options: --runs N, --pack-runs N, --decoder-options]
 #   bash bench/run.sh BUILD_DIR --reuse-check [--runs N]
 #   bash bench/run.sh BUILD_DIR --child-job [--runs N]
+#   bash bench/run.sh BUILD_DIR --progress-window [--runs N]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-build}" && pwd)
@@ -16,7 +17,7 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 wineserver=/usr/lib/wine/wineserver
 jobs=$(nproc)
 
-cmake --build "$build/win" -j "$jobs" --target bench-windows talvik-stub orrin
+cmake --build "$build/win" -j "$jobs" --target bench-windows talvik-stub orrin orrin-table
 cmake --build "$build/host" -j "$jobs" --target bench-host talvik
 # talvik.exe takes generated sources from the host tree.
 cmake --build "$build/win" -j "$jobs" --target talvik-windows
@@ -25,7 +26,9 @@ cmake --build "$build/win" -j "$jobs" --target talvik-windows
 # It must not hold this script's output open.
 "$wineserver" -p >/dev/null 2>&1 </dev/null || [ $? -eq 2 ]
 trap '"$wineserver" -k || true' EXIT
-# --reuse-check alone runs only the figures of the metadata reuse check.
+# --reuse-check alone runs only the figures of the metadata reuse check, --child-job only
+# those of the child's job, --progress-window only those of the progress window (last in a
+# full run, as it is the one that shows windows). The chart draws none of the last two.
 results=("$build/bench/results.json")
 chart=$build/bench/figures.svg
 if [ "${1:-}" = "--reuse-check" ]; then
@@ -33,15 +36,19 @@ if [ "${1:-}" = "--reuse-check" ]; then
   python3 "$here/reuse_check.py" --build "$build" "$@"
   results=()
   chart=$build/bench/reuse-check-figures.svg
-# --child-job alone runs only the figures of the child's job, which the chart does not draw.
 elif [ "${1:-}" = "--child-job" ]; then
   shift
   python3 "$here/child_job.py" --build "$build" "$@"
+  exit 0
+elif [ "${1:-}" = "--progress-window" ]; then
+  shift
+  python3 "$here/progress_window.py" --build "$build" "$@"
   exit 0
 else
   python3 "$here/bench.py" --build "$build" "$@"
   python3 "$here/reuse_check.py" --build "$build"
   python3 "$here/child_job.py" --build "$build"
+  python3 "$here/progress_window.py" --build "$build"
   for option in "$@"; do
     case $option in
       --pack-only) results=("$build/bench/pack-results.json") chart=$build/bench/pack-figures.svg ;;

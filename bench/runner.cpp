@@ -9,6 +9,11 @@
 //     COUNT processes of COMMAND_LINE, created suspended and resumed together; timed from
 //     the first creation to the end of the last one. All share OUTPUT_FILE for their output.
 //     exit_code is the first non-zero exit code among them (0 when all ended with 0).
+//   bench-runner.exe stamped OUTPUT_FILE COMMAND_LINE
+//     as run without sampling, and first, right after the child's creation, the system time
+//     just before it as created_unix_us (microseconds since 1970; under Wine the clock of
+//     Linux), written out at once: a watcher on the Linux side times what the child shows
+//     from there.
 //   bench-runner.exe where
 //     prints the local application-data folder ({CACHE_DIR}).
 //
@@ -20,6 +25,7 @@
 #include <psapi.h>
 #include <shlobj.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -94,7 +100,10 @@ void close_child_handles(ChildHandles& handles) {
     CloseHandle(handles.input);
 }
 
-int run(const wchar_t* output_path, DWORD poll_ms, const wchar_t* command_line) {
+// FILETIME counts 100 ns from 1601; this many of them lie before 1970.
+constexpr uint64_t filetime_of_1970 = 116444736000000000ull;
+
+int run(const wchar_t* output_path, DWORD poll_ms, const wchar_t* command_line, bool stamped = false) {
     ChildHandles handles;
     if (!open_child_handles(output_path, handles)) {
         return 101;
@@ -106,11 +115,19 @@ int run(const wchar_t* output_path, DWORD poll_ms, const wchar_t* command_line) 
 
     LARGE_INTEGER start;
     LARGE_INTEGER end;
+    FILETIME created;
+    GetSystemTimePreciseAsFileTime(&created);
     QueryPerformanceCounter(&start);
     if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr,
                         nullptr, &handles.startup, &process)) {
         std::fprintf(stderr, "bench-runner: cannot start %ls (error %lu)\n", command_line, GetLastError());
         return 100;
+    }
+    if (stamped) {
+        uint64_t ticks = (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+        std::printf("created_unix_us=%llu\n",
+                    static_cast<unsigned long long>((ticks - filetime_of_1970) / 10));
+        std::fflush(stdout);
     }
     if (poll_ms == 0) {
         WaitForSingleObject(process.hProcess, INFINITE);
@@ -202,8 +219,10 @@ int wmain(int argc, wchar_t** argv) {
     if (argc == 5 && std::wcscmp(argv[1], L"run") == 0) {
         return run(argv[2], static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10)), argv[4]);
     }
-    std::fprintf(stderr,
-                 "usage: bench-runner.exe run OUTPUT_FILE POLL_MS COMMAND_LINE | together OUTPUT_FILE "
-                 "COUNT COMMAND_LINE | where\n");
+    if (argc == 4 && std::wcscmp(argv[1], L"stamped") == 0) {
+        return run(argv[2], 0, argv[3], true);
+    }
+    std::fprintf(stderr, "usage: bench-runner.exe run OUTPUT_FILE POLL_MS COMMAND_LINE | stamped OUTPUT_FILE "
+                         "COMMAND_LINE | together OUTPUT_FILE COUNT COMMAND_LINE | where\n");
     return 101;
 }

@@ -4,15 +4,17 @@
 
 #include <string.h>
 
+#include "constants/build_constants.hpp"
 #include "diag/message_box.hpp"
 #include "diag/windowed_image.hpp"
-#include "constants/build_constants.hpp"
 
 namespace {
 
 // The line as a message box shows it: one UTF-16 unit per byte (the line is ASCII but for
 // a system text's bytes), without the line end.
 wchar_t message_box_text[MessageLine::capacity];
+// Written by the reporting main thread, read by the progress window's.
+bool failure_box_opened;
 
 // GetFileType fails for a value that is no open file handle of this process (one that a
 // parent put in the start-up data but never passed on, or a handle of another kind of
@@ -35,10 +37,15 @@ void show_line_in_message_box(const MessageLine& line) {
         message_box_text[at] = static_cast<unsigned char>(line.text[at]);
     }
     message_box_text[length] = 0;
+    __atomic_store_n(&failure_box_opened, true, __ATOMIC_RELAXED);
     show_message_box(message_box_text, talvik_product_name(), MB_OK | MB_ICONERROR);
 }
 
 } // namespace
+
+bool failure_box_opening() {
+    return __atomic_load_n(&failure_box_opened, __ATOMIC_RELAXED);
+}
 
 void line_start(MessageLine& line) {
     line.length = 0;

@@ -28,3 +28,8 @@ enum class MessageStream { standard_output, standard_error };
 // Writes the line with one WriteFile; a failed write is ignored. A windowed image shows the
 // line in a message box instead when the stream has no open handle.
 void line_write(const MessageLine& line, MessageStream stream);
+
+// Whether a failure line is being shown in a message box: set just before the box opens and
+// never cleared, as the process ends once the box is closed. Any thread may ask, so that a
+// progress window makes way for the box.
+bool failure_box_opening();

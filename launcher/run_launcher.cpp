@@ -11,6 +11,7 @@
 #include "diag/messages.hpp"
 #include "diag/report.hpp"
 #include "diag/stop.hpp"
+#include "launcher/progress_window.hpp"
 #include "paths/environment.hpp"
 #include "paths/full_path.hpp"
 #include "paths/launcher_path.hpp"
@@ -73,6 +74,8 @@ uint32_t run_launcher(int argument_count, wchar_t** arguments, wchar_t* environm
     (void)environment;
 
     SetDllDirectoryW(L"");
+    // The clock of a slow start runs from here.
+    start_progress_window();
     unset_environment("TALVIK_ONEFILE_START");
     unset_environment("TALVIK_ONEFILE_TIME_US");
     unset_environment("TALVIK_ONEFILE_RANDOM");
@@ -96,5 +99,7 @@ uint32_t run_launcher(int argument_count, wchar_t** arguments, wchar_t* environm
     publish_launcher_directory();
     // A platform that could not split the command line leaves no argument 0.
     set_environment("TALVIK_ORIGINAL_ARGV0", argument_count > 0 ? arguments[0] : L"");
-    return launch_child(child);
+    HANDLE child_process = start_child(child);
+    hand_child_to_progress_window(child_process);
+    return wait_for_child(child_process);
 }

@@ -15,6 +15,7 @@
 #include "payload/entry_name_check.hpp"
 #include "payload/extraction_lock.hpp"
 #include "payload/format.hpp"
+#include "payload/progress_counters.hpp"
 #include "payload/reader.hpp"
 #include "payload/tree_stamp.hpp"
 
@@ -171,6 +172,7 @@ HANDLE create_output_file(const wchar_t* path) {
     for (;;) {
         HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, 0, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
+            count_file_opened_for_writing();
             return file;
         }
         DWORD error = GetLastError();

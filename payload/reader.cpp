@@ -5,6 +5,7 @@
 
 #include "diag/report.hpp"
 #include "payload/format.hpp"
+#include "payload/progress_counters.hpp"
 
 PayloadReader payload_reader;
 
@@ -66,6 +67,7 @@ void read_payload_bytes(void* destination, uint64_t count) {
         if (ZSTD_isError(result)) {
             report_decode_failure();
         }
+        count_decoded_bytes(window.pos);
         // A call that produced nothing leaves the window empty, and the loop asks again; the
         // decoder itself reports an error after repeated calls without progress.
         window.size = window.pos;

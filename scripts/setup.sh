@@ -15,6 +15,7 @@ packages=(
   wine64 libz-mingw-w64-dev zlib1g-dev googletest libgtest-dev clang-format
   man-db groff-base openssl osslsigncode faketime time zip python3-matplotlib
   clang libclang-rt-14-dev nlohmann-json3-dev
+  xvfb x11-utils imagemagick
 )
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }

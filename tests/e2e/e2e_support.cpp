@@ -69,9 +69,13 @@ void write_file(const fs::path& path, const std::string& bytes) {
 
 namespace {
 
-// fork + exec with output to files; returns the exit status (or -1).
-int run_process(const std::vector<std::string>& arguments, const fs::path& cwd,
-                const EnvironmentChanges& environment, const fs::path& out_file, const fs::path& err_file) {
+// Room for a window centred on a screen of the usual size.
+constexpr char virtual_desktop_size[] = "1280x800";
+
+// fork + exec with output to files; returns the process id (or -1).
+pid_t spawn_process(const std::vector<std::string>& arguments, const fs::path& cwd,
+                    const EnvironmentChanges& environment, const fs::path& out_file,
+                    const fs::path& err_file) {
     pid_t child = fork();
     if (child == 0) {
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) {
@@ -98,11 +102,21 @@ int run_process(const std::vector<std::string>& arguments, const fs::path& cwd,
         execv(argv[0], argv.data());
         _exit(127);
     }
+    return child;
+}
+
+// The exit status of a spawned process (or -1).
+int wait_for_process(pid_t child) {
     int status = 0;
     if (child < 0 || waitpid(child, &status, 0) != child) {
         return -1;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int run_process(const std::vector<std::string>& arguments, const fs::path& cwd,
+                const EnvironmentChanges& environment, const fs::path& out_file, const fs::path& err_file) {
+    return wait_for_process(spawn_process(arguments, cwd, environment, out_file, err_file));
 }
 
 } // namespace
@@ -129,30 +143,77 @@ int run_talvik(const std::vector<std::string>& arguments, std::string* output) {
 Outcome run_windows(const fs::path& cwd, const std::string& command_line,
                     const EnvironmentChanges& environment, StandardHandles handles,
                     const std::vector<std::string>& runner_options) {
+    return WindowsRun(cwd, command_line, environment, handles, "", runner_options).finish();
+}
+
+WindowsRun::WindowsRun(const fs::path& cwd, const std::string& command_line,
+                       const EnvironmentChanges& environment, StandardHandles handles,
+                       const std::string& desktop, const std::vector<std::string>& runner_options) {
     fs::path dir = fs::path(TALVIK_E2E_WORK_DIR);
     std::string tag = std::to_string(getpid()) + "-" + std::to_string(rand());
-    fs::path out = dir / ("run-" + tag + ".out");
-    fs::path err = dir / ("run-" + tag + ".err");
-    fs::path code = dir / ("run-" + tag + ".code");
+    out_ = dir / ("run-" + tag + ".out");
+    err_ = dir / ("run-" + tag + ".err");
+    code_ = dir / ("run-" + tag + ".code");
     EnvironmentChanges full = environment;
     full["WINEPREFIX"] = wine_prefix().string();
     full["WINEDEBUG"] = "-all";
     full["WINEDLLOVERRIDES"] = "mscoree,mshtml=";
-    full["DISPLAY"] = std::nullopt;
+    if (!environment.contains("DISPLAY")) {
+        full["DISPLAY"] = std::nullopt;
+    }
     full["WAYLAND_DISPLAY"] = std::nullopt;
-    std::vector<std::string> command{TALVIK_WINE_RUN, (win_build_dir() / "tests" / "runner.exe").string()};
+    fs::path runner = win_build_dir() / "tests" / "runner.exe";
+    std::vector<std::string> command{TALVIK_WINE_RUN, runner.string()};
+    if (!desktop.empty()) {
+        command = {TALVIK_WINE_RUN, "explorer", "/desktop=" + desktop + "," + virtual_desktop_size,
+                   windows_path(runner)};
+    }
     if (handles == StandardHandles::passed) {
         command.push_back("--pass-std-handles");
     } else if (handles == StandardHandles::none) {
         command.push_back("--no-std-handles");
     }
     command.insert(command.end(), runner_options.begin(), runner_options.end());
-    command.insert(command.end(), {windows_path(code), command_line});
-    run_process(command, cwd, full, out, err);
+    command.insert(command.end(), {windows_path(code_), command_line});
+    pid_ = spawn_process(command, cwd, full, out_, err_);
+}
+
+WindowsRun::~WindowsRun() {
+    if (!waited_) {
+        finish();
+    }
+}
+
+bool WindowsRun::running() {
+    if (waited_ || pid_ < 0) {
+        return false;
+    }
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == 0) {
+        return true;
+    }
+    waited_ = true;
+    return false;
+}
+
+std::string WindowsRun::out_so_far() const {
+    return read_file(out_);
+}
+
+std::string WindowsRun::err_so_far() const {
+    return read_file(err_);
+}
+
+Outcome WindowsRun::finish() {
+    if (!waited_) {
+        wait_for_process(pid_);
+        waited_ = true;
+    }
     Outcome outcome;
-    outcome.out = read_file(out);
-    outcome.err = read_file(err);
-    std::istringstream code_lines(read_file(code));
+    outcome.out = read_file(out_);
+    outcome.err = read_file(err_);
+    // The exit code, then the runner's "key=value" facts, a line each.
+    std::istringstream code_lines(read_file(code_));
     std::string line;
     if (std::getline(code_lines, line) && line.rfind("0x", 0) == 0) {
         outcome.exit_code = static_cast<uint32_t>(std::stoul(line, nullptr, 16));
@@ -163,9 +224,9 @@ Outcome run_windows(const fs::path& cwd, const std::string& command_line,
             outcome.facts[line.substr(0, equals)] = line.substr(equals + 1);
         }
     }
-    fs::remove(out);
-    fs::remove(err);
-    fs::remove(code);
+    fs::remove(out_);
+    fs::remove(err_);
+    fs::remove(code_);
     return outcome;
 }
 

@@ -64,6 +64,39 @@ Outcome run_windows(const std::filesystem::path& cwd, const std::string& command
                     StandardHandles handles = StandardHandles::inherited,
                     const std::vector<std::string>& runner_options = {});
 
+// A run of runner.exe that goes on while the test watches it. Without a DISPLAY in the
+// environment changes Wine runs without a display, as in run_windows. With one, a desktop
+// name runs it inside a Wine virtual desktop of that name (explorer /desktop=NAME,SIZE: one
+// X window, in which Wine draws every window's frame itself): under Wine each desktop has a
+// display driver of its own, so its windows never meet the default desktop, which the tests
+// without a display share, and no window waits for a window manager that the test's X
+// server does not have (Wine waits up to two seconds for one when a framed window goes).
+class WindowsRun {
+  public:
+    WindowsRun(const std::filesystem::path& cwd, const std::string& command_line,
+               const EnvironmentChanges& environment = {},
+               StandardHandles handles = StandardHandles::inherited, const std::string& desktop = "",
+               const std::vector<std::string>& runner_options = {});
+    WindowsRun(const WindowsRun&) = delete;
+    WindowsRun& operator=(const WindowsRun&) = delete;
+    // Waits for the run if the test has not.
+    ~WindowsRun();
+
+    bool running();
+    // What the launcher and its child have written so far.
+    std::string out_so_far() const;
+    std::string err_so_far() const;
+    // Waits for the end of the run.
+    Outcome finish();
+
+  private:
+    std::filesystem::path out_;
+    std::filesystem::path err_;
+    std::filesystem::path code_;
+    int pid_ = -1;
+    bool waited_ = false;
+};
+
 // What crowd.exe (several launchers at once) saw: each process in the order it was
 // started, and the "key=value" facts of its mode. status is crowd.exe's own exit status.
 struct CrowdOutcome {

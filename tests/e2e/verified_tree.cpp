@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace e2e {
 
@@ -18,6 +19,20 @@ std::string compressible_bytes(size_t length, uint32_t seed) {
         c = static_cast<char>(state % 23);
     }
     return text;
+}
+
+std::string incompressible_bytes(size_t length, uint64_t seed) {
+    std::string bytes(length, '\0');
+    // splitmix64, eight bytes per step.
+    uint64_t state = seed;
+    for (size_t at = 0; at < length; at += sizeof(uint64_t)) {
+        uint64_t value = (state += 0x9E3779B97F4A7C15ull);
+        value = (value ^ (value >> 30)) * 0xBF58476D1CE4E5B9ull;
+        value = (value ^ (value >> 27)) * 0x94D049BB133111EBull;
+        value ^= value >> 31;
+        std::memcpy(bytes.data() + at, &value, std::min(sizeof value, length - at));
+    }
+    return bytes;
 }
 
 void VerifiedTree::add(const std::string& relative, const std::string& contents) {

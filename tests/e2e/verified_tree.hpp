@@ -17,6 +17,9 @@ constexpr char manifest_name[] = "manifest.txt";
 
 // Deterministic bytes that compress about half: images stay small, decoding stays real.
 std::string compressible_bytes(size_t length, uint32_t seed);
+// Deterministic bytes that do not compress: the image is as big as the app, and so is the
+// work of a cold start.
+std::string incompressible_bytes(size_t length, uint64_t seed);
 
 struct VerifiedTree {
     std::filesystem::path folder;

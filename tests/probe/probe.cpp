@@ -24,9 +24,15 @@
 //                              go on without waiting for it
 //   --wait-file PATH           wait until PATH exists (at most two minutes, then go on)
 //   --write-file PATH          create PATH holding "written\n"
+//   --idle-after MS            sleep MS milliseconds, write the line "idle" to standard error,
+//                              then wait on its message queue briefly: from then on the system
+//                              counts the probe as ready for input (WaitForInputIdle in its
+//                              parent returns), if it is a windowed program (probe-windowed.exe,
+//                              the same probe built for the GUI subsystem). Without this option
+//                              a windowed probe never becomes ready for input.
 // They take effect in this order: console handlers, tree check, --start-probe, report,
-// --write-stderr, --ready-event, --generate-console-event, --sleep, --wait-file, --write-file,
-// exit. The probe writes nothing else to either stream.
+// --write-stderr, --ready-event, --generate-console-event, --idle-after, --sleep, --wait-file,
+// --write-file, exit. The probe writes nothing else to either stream.
 //
 // Tree check: MANIFEST holds one line per file, "CRC SIZE NAME": the CRC-32 in 8 hex
 // digits, the size in decimal, the name relative to the probe's folder (UTF-8, backslashes).
@@ -94,6 +100,8 @@ struct Options {
     std::wstring probe_arguments;
     std::wstring wait_file;
     std::wstring write_file;
+    bool become_idle = false;
+    DWORD idle_after_ms = 0;
 };
 
 DWORD console_event_exit_code = 0;
@@ -151,6 +159,9 @@ void read_options(Options& options, const std::vector<std::wstring>& arguments, 
             options.wait_file = arguments[++at];
         } else if (has_value && name == L"--write-file") {
             options.write_file = arguments[++at];
+        } else if (has_value && name == L"--idle-after") {
+            options.become_idle = true;
+            options.idle_after_ms = parse_number(arguments[++at]);
         }
     }
 }
@@ -340,6 +351,8 @@ struct TreeCheck {
 };
 
 constexpr size_t reported_tree_problems = 20;
+// --idle-after: the one wait on the message queue that makes the probe ready for input.
+constexpr DWORD queue_wait_ms = 10;
 constexpr DWORD tree_read_chunk = 1 << 16;
 
 std::wstring from_utf8(const std::string& text) {
@@ -501,6 +514,22 @@ void write_marker_file(const std::wstring& path) {
     CloseHandle(file);
 }
 
+// A wait on its message queue is what the system takes for ready for input (under Wine a
+// mere look at the queue is not). USER32 is loaded here only, so that the probe's other
+// runs load none.
+void wait_on_message_queue() {
+    using WaitCall = DWORD(WINAPI*)(DWORD, const HANDLE*, BOOL, DWORD, DWORD);
+    HMODULE user32 = LoadLibraryW(L"user32.dll");
+    if (user32 == nullptr) {
+        return;
+    }
+    auto wait = reinterpret_cast<WaitCall>(
+        reinterpret_cast<void (*)()>(GetProcAddress(user32, "MsgWaitForMultipleObjects")));
+    if (wait != nullptr) {
+        wait(0, nullptr, FALSE, queue_wait_ms, QS_ALLINPUT);
+    }
+}
+
 BOOL WINAPI ignore_console_event(DWORD) {
     return TRUE;
 }
@@ -590,6 +619,12 @@ int main() {
     }
     if (options.generate_console_event) {
         GenerateConsoleCtrlEvent(options.generated_event, 0);
+    }
+    if (options.become_idle) {
+        Sleep(options.idle_after_ms);
+        // The line first: a parent that acts on the readiness acts after it.
+        write_all(STD_ERROR_HANDLE, "idle\n");
+        wait_on_message_queue();
     }
     if (options.sleep_ms > 0) {
         Sleep(options.sleep_ms);

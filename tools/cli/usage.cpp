@@ -110,7 +110,7 @@ starts the first entry, the application's executable.
                          its own: Windows opens no console window for it (see Windowed
                          launchers below)
   --no-progress          a windowed launcher shows no progress window, however slow its
-                         first start
+                         first start (see Progress window below)
   -q, --quiet            no summary line and no progress line
   --json                 instead of the summary line, one JSON document on stdout
                          (also with --quiet): output, image_size, attached_data_size,
@@ -172,6 +172,16 @@ not in the job and live on, and a normal end of the launcher, after the applicat
 ended, ends nothing. Where the system makes no job or refuses it (an outer job that
 forbids it), the application runs without one. With --child-outlives-launcher the
 launcher makes no job; talvik list shows the choice.
+
+Progress window: a windowed launcher whose start has not reached the application within
+a second (a first start that unpacks a big application, or the check of a big tree)
+shows a small window titled with the product name: the image's icon, the line
+"Preparing <product> for its first start" ("Checking <product>" while it has written
+nothing) and a bar of the unpacked data against its total. It closes once the
+application is ready for input, at most ten seconds after it started, or has ended. A
+start that reaches the application within the second shows nothing; a console launcher
+never shows one. Nothing else changes: the same unpacking, messages and exit status.
+--no-progress turns it off; talvik list shows the choice.
 
 Reuse checks: with crc, every start decodes the attached data and compares each file
 on disk with its entry's CRC-32, rewriting those that differ. With metadata, a start

@@ -48,8 +48,12 @@ TEST(StubCheck, FaultsAreNamed) {
         {"descriptor filled in", [&](Bytes& b) { b[descriptor + 20] = 1; }, "descriptor is not empty"},
         {"second marker",
          [&](Bytes& b) {
-             std::size_t spare = rdata.raw_pointer + (rdata.virtual_size + 15) / 16 * 16;
-             ASSERT_LE(spare + 16, std::size_t{rdata.raw_pointer} + rdata.raw_size) << "room in .rdata";
+             // The last place the search looks at: a 16-byte boundary of .rdata with room for a
+             // whole descriptor after it, over whatever constant data lies there.
+             std::size_t spare = rdata.raw_pointer + (rdata.raw_size - sizeof(ImageDescriptor)) / 16 * 16;
+             if (spare == descriptor) {
+                 spare -= sizeof(ImageDescriptor);
+             }
              std::memcpy(&b[spare], image_descriptor_marker, 16);
          },
          "exactly one image descriptor"},
