@@ -257,8 +257,9 @@ void finish_tree_stamp() {
     memcpy(recorder.records + sizeof tree_stamp_magic + sizeof(uint32_t), &recorder.count,
            sizeof recorder.count);
     // Without the lock another launcher could be writing files that this run saw intact
-    // before it: no stamp then.
-    if (!extraction_lock.held && take_extraction_lock(recorder.directory) == LockTaken::unlocked) {
+    // before it: no stamp then. A run that wrote nothing does not wait for the lock, nor
+    // ask for it: a later start writes the stamp.
+    if (!extraction_lock.held && !take_extraction_lock_at_once(recorder.directory)) {
         return;
     }
     write_stamp_file();

@@ -167,9 +167,10 @@ TEST_F(LauncherImage, BraceOutsideATokenShortVersionAndExcludes) {
     EXPECT_TRUE(report.fields["module"].ends_with("\\" + name + "\\}v1.2.3.0\\probe.exe"))
         << report.fields["module"];
     auto files = snapshot_tree(target / "}v1.2.3.0");
-    ASSERT_EQ(files.size(), 2u);
-    EXPECT_EQ(files[0].first, "probe.exe");
-    EXPECT_EQ(files[1].first, "readme.txt");
+    ASSERT_EQ(files.size(), 3u);
+    EXPECT_EQ(files[0].first, ".talvik-lock");
+    EXPECT_EQ(files[1].first, "probe.exe");
+    EXPECT_EQ(files[2].first, "readme.txt");
 }
 
 TEST_P(EitherKind, SecondStartWritesNothingAndStartsTheSameChild) {

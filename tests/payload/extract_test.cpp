@@ -368,8 +368,10 @@ TEST(PayloadExtractChild, FailuresStopTheRunWithTheirMessageAndStatus) {
 }
 
 TEST(PayloadExtractChild, FailedWriteGivesTheUnpackMessage) {
-    // Wine's drive Z: is the Linux root: /dev/full accepts the open and fails every write.
-    ChildRun run = extract_in_child(block_of({{L"full", "bytes for a full disk"}}), L"Z:\\dev");
+    // Wine's drive Z: is the Linux root; "full" there leads to /dev/full.
+    std::wstring full_disk = L"Z:" PAYLOAD_TEST_FULL_DISK_DIR;
+    std::replace(full_disk.begin(), full_disk.end(), L'/', L'\\');
+    ChildRun run = extract_in_child(block_of({{L"full", "bytes for a full disk"}}), full_disk);
     EXPECT_EQ(run.exit_code, reported_status);
     EXPECT_EQ(run.standard_output, "");
     EXPECT_EQ(run.standard_error.rfind("Error, couldn't unpack file to target path. ([Error 112] ", 0), 0u)

@@ -12,6 +12,7 @@
 #include "payload/extraction_lock.hpp"
 #include "payload/format.hpp"
 #include "payload/reader.hpp"
+#include "tests/support/lock_patience_seam.hpp"
 
 std::string pattern(std::size_t length, std::uint32_t seed) {
     std::string text(length, '\0');
@@ -74,6 +75,15 @@ void write_file(const std::wstring& path, const std::string& contents) {
 bool file_exists(const std::wstring& path) {
     DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+long long listed_size(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+        return -1;
+    }
+    return static_cast<long long>(static_cast<unsigned long long>(data.nFileSizeHigh) << 32 |
+                                  data.nFileSizeLow);
 }
 
 std::string read_file(const std::wstring& path) {
@@ -188,10 +198,12 @@ ChildExtraction start_extraction_in_child(const Bytes& block, const std::wstring
     startup.hStdError = error;
     SetEnvironmentVariableW(child_block_variable, child.block_path.c_str());
     SetEnvironmentVariableW(child_target_variable, target.c_str());
+    SetEnvironmentVariableW(child_patience_variable, std::to_wstring(lock_patience_in_tests_ms).c_str());
     child.started = CreateProcessW(program, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                                    &startup, &child.process);
     SetEnvironmentVariableW(child_block_variable, nullptr);
     SetEnvironmentVariableW(child_target_variable, nullptr);
+    SetEnvironmentVariableW(child_patience_variable, nullptr);
     CloseHandle(output);
     CloseHandle(error);
     EXPECT_TRUE(child.started);

@@ -32,6 +32,8 @@ std::wstring fresh_directory();
 
 void write_file(const std::wstring& path, const std::string& contents);
 bool file_exists(const std::wstring& path);
+// The size the directory gives for a file, also while another process writes it; -1 when missing.
+long long listed_size(const std::wstring& path);
 // The whole file, or "<missing>".
 std::string read_file(const std::wstring& path);
 // The names in a directory, without "." and "..", sorted.
@@ -68,6 +70,8 @@ ChildExtraction start_extraction_in_child(const Bytes& block, const std::wstring
 bool still_running(const ChildExtraction& child);
 ChildRun finish_extraction_in_child(ChildExtraction& child);
 
-// Environment names through which extract_in_child hands the child its work.
+// Environment names through which extract_in_child hands the child its work, and the lock's
+// patience in force in this process (tests/support/lock_patience_seam.hpp).
 constexpr wchar_t child_block_variable[] = L"PAYLOAD_TEST_CHILD_BLOCK";
 constexpr wchar_t child_target_variable[] = L"PAYLOAD_TEST_CHILD_TARGET";
+constexpr wchar_t child_patience_variable[] = L"PAYLOAD_TEST_CHILD_LOCK_PATIENCE_MS";
