@@ -1,16 +1,14 @@
 #include "payload/extraction_lock.hpp"
 
 #include <string.h>
-#include <wchar.h>
 
 #include "diag/messages.hpp"
 #include "diag/report.hpp"
-#include "diag/stop.hpp"
 #include "paths/path_capacity.hpp"
-#include "paths/path_text.hpp"
 #include "payload/directory_cache.hpp"
 #include "payload/lock_file_layout.hpp"
 #include "payload/lock_patience.hpp"
+#include "payload/tree_file_path.hpp"
 
 ExtractionLock extraction_lock;
 
@@ -40,28 +38,29 @@ struct ProgressRecord {
 };
 static_assert(sizeof(ProgressRecord) == lock_record_size);
 
-bool lock_range(uint64_t offset, bool exclusive) {
-    ++extraction_lock.range_calls;
+OVERLAPPED at_offset(uint64_t offset) {
     OVERLAPPED at{};
     at.Offset = static_cast<DWORD>(offset);
     at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
-    return LockFileEx(extraction_lock.file, flags, 0, lock_range_length, 0, &at) != 0;
+    return at;
+}
+
+// Takes one range (exclusive or shared) if it is free at once; never waits.
+bool lock_range(uint64_t offset, DWORD exclusive) {
+    OVERLAPPED at = at_offset(offset);
+    return LockFileEx(extraction_lock.file, LOCKFILE_FAIL_IMMEDIATELY | exclusive, 0, lock_range_length, 0,
+                      &at) != 0;
 }
 
 void unlock_range(uint64_t offset) {
-    ++extraction_lock.range_calls;
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(offset);
-    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    OVERLAPPED at = at_offset(offset);
     UnlockFileEx(extraction_lock.file, 0, lock_range_length, 0, &at);
 }
 
 // A record that cannot be read, or a file too short to hold one (just made), reads as zeros.
 ProgressRecord read_record() {
     ProgressRecord record{};
-    OVERLAPPED at{};
-    at.Offset = lock_record_offset;
+    OVERLAPPED at = at_offset(lock_record_offset);
     DWORD read = 0;
     if (!ReadFile(extraction_lock.file, &record, sizeof record, &read, &at) || read != sizeof record) {
         record = ProgressRecord{};
@@ -72,49 +71,19 @@ ProgressRecord read_record() {
 // A record that cannot be written shows no progress: those waiting then give up after the
 // patience, which is what they should do behind a writer that cannot write.
 void write_record() {
-    ProgressRecord record{GetCurrentProcessId(), extraction_lock.files_finished, extraction_lock.heartbeat};
-    OVERLAPPED at{};
-    at.Offset = lock_record_offset;
+    ProgressRecord record{GetCurrentProcessId(), extraction_lock.files_finished, ++extraction_lock.heartbeat};
+    OVERLAPPED at = at_offset(lock_record_offset);
     DWORD written = 0;
     WriteFile(extraction_lock.file, &record, sizeof record, &written, &at);
     extraction_lock.shown_at_ms = GetTickCount64();
 }
 
-void append_text(wchar_t* path, const wchar_t* text) {
-    size_t length = wcslen(path);
-    size_t added = wcslen(text);
-    if (length + added + 1 > path_capacity) {
-        stop_at_limit();
-    }
-    memcpy(path + length, text, (added + 1) * sizeof(wchar_t));
-}
-
-void make_lock_path(const wchar_t* directory) {
-    constexpr size_t name_units = sizeof extraction_lock_file_name - 1;
-    wchar_t name[name_units];
-    for (size_t at = 0; at < name_units; ++at) {
-        name[at] = static_cast<wchar_t>(extraction_lock_file_name[at]);
-    }
-    if (!join_path(lock_path, path_capacity, directory, name, name_units)) {
-        stop_at_limit();
-    }
-}
-
-// Whether a new file can be made in the directory: a file of a name of the lock's own
-// ("<lock name>-<process id>.tmp", which talvik pack keeps out of every tree), deleted as
-// it is closed.
+// Whether a new file can be made in the directory: one of a name of the lock's own ("<lock
+// name>-<process id>.tmp", which talvik pack keeps out of every tree), deleted as it is
+// closed.
 bool directory_writable() {
-    memcpy(probe_path, lock_path, (wcslen(lock_path) + 1) * sizeof(wchar_t));
-    wchar_t suffix[10];
-    DWORD id = GetCurrentProcessId();
-    constexpr wchar_t digits[] = L"0123456789abcdef";
-    suffix[0] = L'-';
-    for (int at = 0; at < 8; ++at) {
-        suffix[1 + at] = digits[(id >> (28 - 4 * at)) & 0xF];
-    }
-    suffix[9] = 0;
-    append_text(probe_path, suffix);
-    append_text(probe_path, L".tmp");
+    memcpy(probe_path, lock_path, sizeof lock_path);
+    append_temporary_suffix(probe_path, path_capacity);
     HANDLE probe = CreateFileW(probe_path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (probe == INVALID_HANDLE_VALUE) {
@@ -124,34 +93,37 @@ bool directory_writable() {
     return true;
 }
 
-HANDLE open_lock_file() {
-    // Shared for reading and writing, by every launcher; never for deletion, so that the file
-    // cannot go while a launcher has it open and so cannot split into two.
-    return CreateFileW(lock_path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-// Opens the lock file, making the directory first. A sharing violation (another program
-// holding the file open without sharing, for a moment) is waited out within the patience.
-// Where it cannot be opened, a directory that cannot be written leaves the run unlocked, to
+// Opens the lock file of directory; null when it cannot be opened. Shared for reading and
+// writing, by every launcher; never for deletion, so that the file cannot go while a
+// launcher has it open and so cannot split into two.
+//
+// A patient caller makes the directory first and waits out a sharing violation (another
+// program holding the file open without sharing, for a moment) within the patience. Where
+// the file cannot be opened, a directory that cannot be written leaves the run unlocked, to
 // fail at its first write as it would have; any other directory ends the run here, before
 // anything is written without the lock.
-void open_lock(const wchar_t* directory) {
+void open_lock(const wchar_t* directory, bool patient) {
     extraction_lock.tried = true;
-    make_lock_path(directory);
-    ensure_parent_directories(lock_path);
-    // The directory may have been made just now, before the lock was held: other launchers
-    // may write into it before this one holds the lock, so it does not count as made under it.
-    forget_directories_made_now();
+    make_tree_file_path(lock_path, path_capacity, directory, extraction_lock_file_name);
+    if (patient) {
+        ensure_parent_directories(lock_path);
+        // The directory may have been made just now, before the lock was held: other
+        // launchers may write into it first, so it does not count as made under the lock.
+        forget_directories_made_now();
+    }
     ULONGLONG started = GetTickCount64();
     DWORD pause = wait_first_pause_ms;
     for (;;) {
-        HANDLE file = open_lock_file();
+        HANDLE file = CreateFileW(lock_path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             extraction_lock.file = file;
             return;
         }
         DWORD error = GetLastError();
+        if (!patient) {
+            return;
+        }
         if (error != ERROR_SHARING_VIOLATION || GetTickCount64() - started >= extraction_lock_patience()) {
             if (directory_writable()) {
                 report_os_error_and_exit(message_lock_failed, error);
@@ -176,25 +148,17 @@ void stop_asking() {
     }
 }
 
-bool same_file_count(const ProgressRecord& left, const ProgressRecord& right) {
-    return left.process_id == right.process_id && left.files_finished == right.files_finished;
-}
-
-bool same_record(const ProgressRecord& left, const ProgressRecord& right) {
-    return same_file_count(left, right) && left.heartbeat == right.heartbeat;
-}
-
 } // namespace
 
 LockTaken take_extraction_lock(const wchar_t* directory, bool ask) {
     if (!extraction_lock.tried) {
-        open_lock(directory);
+        open_lock(directory, true);
     }
     if (extraction_lock.file == nullptr) {
         return LockTaken::unlocked;
     }
     // Having given way, the launcher lets the one that asked take the lock first.
-    if (!extraction_lock.gave_way && lock_range(lock_writer_offset, true)) {
+    if (!extraction_lock.gave_way && lock_range(lock_writer_offset, LOCKFILE_EXCLUSIVE_LOCK)) {
         hold();
         return LockTaken::at_once;
     }
@@ -206,23 +170,23 @@ LockTaken take_extraction_lock(const wchar_t* directory, bool ask) {
         if (ask && !extraction_lock.asking) {
             // A failure here is the holder looking for requests at this moment; the next
             // round asks again.
-            extraction_lock.asking = lock_range(lock_request_offset, false);
+            extraction_lock.asking = lock_range(lock_request_offset, 0);
         }
         Sleep(pause);
         pause =
             ask ? asking_pause_ms : (pause * 2 < wait_longest_pause_ms ? pause * 2 : wait_longest_pause_ms);
-        if (lock_range(lock_writer_offset, true)) {
+        if (lock_range(lock_writer_offset, LOCKFILE_EXCLUSIVE_LOCK)) {
             stop_asking();
             hold();
             return LockTaken::after_waiting;
         }
         DWORD error = GetLastError();
         ProgressRecord now = read_record();
-        if (!same_file_count(now, seen)) {
+        if (now.process_id != seen.process_id || now.files_finished != seen.files_finished) {
             stop_asking();
             return LockTaken::file_finished;
         }
-        if (!same_record(now, seen)) {
+        if (now.heartbeat != seen.heartbeat) {
             seen = now;
             progress_at = GetTickCount64();
         } else if (GetTickCount64() - progress_at >= extraction_lock_patience()) {
@@ -233,12 +197,9 @@ LockTaken take_extraction_lock(const wchar_t* directory, bool ask) {
 
 bool take_extraction_lock_at_once(const wchar_t* directory) {
     if (!extraction_lock.tried) {
-        extraction_lock.tried = true;
-        make_lock_path(directory);
-        HANDLE file = open_lock_file();
-        extraction_lock.file = file == INVALID_HANDLE_VALUE ? nullptr : file;
+        open_lock(directory, false);
     }
-    if (extraction_lock.file == nullptr || !lock_range(lock_writer_offset, true)) {
+    if (extraction_lock.file == nullptr || !lock_range(lock_writer_offset, LOCKFILE_EXCLUSIVE_LOCK)) {
         return false;
     }
     hold();
@@ -250,14 +211,12 @@ void show_entry_finished() {
         return;
     }
     ++extraction_lock.files_finished;
-    ++extraction_lock.heartbeat;
     write_record();
 }
 
 void show_progress() {
     if (extraction_lock.held &&
         GetTickCount64() - extraction_lock.shown_at_ms >= extraction_lock_heartbeat_ms) {
-        ++extraction_lock.heartbeat;
         write_record();
     }
 }
@@ -268,7 +227,7 @@ bool extraction_lock_wanted() {
         return false;
     }
     extraction_lock.request_checked_at_ms = now;
-    if (!lock_range(lock_request_offset, true)) {
+    if (!lock_range(lock_request_offset, LOCKFILE_EXCLUSIVE_LOCK)) {
         return true;
     }
     unlock_range(lock_request_offset);

@@ -34,8 +34,6 @@ struct ExtractionLock {
     // Counts the times the writer range was taken, so that a step can tell one hold from
     // the next.
     uint32_t holds;
-    // Byte-range lock and unlock calls made (counted by the tests).
-    uint32_t range_calls;
     // What this launcher last wrote into the progress record, and when (GetTickCount64).
     uint32_t files_finished;
     uint64_t heartbeat;

@@ -124,7 +124,7 @@ TEST_F(PayloadExtractionLock, OnlyAStartThatWritesMakesTheLockFileAndTakesTheLoc
     ASSERT_TRUE(DeleteFileW(lock_file_of(target).c_str()));
     extract_here(block, target);
     EXPECT_FALSE(extraction_lock.tried);
-    EXPECT_EQ(extraction_lock.range_calls, 0u);
+    EXPECT_EQ(extraction_lock.holds, 0u);
     EXPECT_FALSE(file_exists(lock_file_of(target)));
 }
 
