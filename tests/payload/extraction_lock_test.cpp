@@ -1,7 +1,8 @@
 // The lock that makes one launcher at a time the writer of a target directory: its file in
 // the directory, the start that needs none, the followers that wait on the holder's
-// progress, and every way the lock can be held, silent, refused or left behind. The other
-// launchers here are this test program, holding ranges of the lock file as its layout says.
+// progress, and the ways the lock can be held, silent or refused (a holder that dies is left
+// to the end-to-end tests). The other launchers here are this test program, holding ranges of
+// the lock file as its layout says.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -213,25 +214,6 @@ TEST_F(PayloadExtractionLock, HolderThatShowsNoProgressIsGivenUpAfterThePatience
     EXPECT_EQ(read_file(target + L"\\first.txt"), "damaged");
     EXPECT_EQ(last_write_time(target + L"\\first.txt"), old_file_time);
     EXPECT_EQ(directory_names(target), (std::vector<std::wstring>{L".talvik-lock", L"first.txt"}));
-}
-
-TEST_F(PayloadExtractionLock, HolderKilledInsideAFileIsTakenOver) {
-    const std::wstring target = fresh_directory();
-    const std::string big = pattern(24 << 20, 5);
-    const Bytes block = attached_data_for({{u"big.bin", {}, big}, {u"after.txt", {}, "after"}});
-    ChildExtraction child = start_extraction_in_child(block, target);
-    const std::wstring big_path = target + L"\\big.bin";
-    ASSERT_TRUE(within(60000, [&] {
-        long long size = listed_size(big_path);
-        return size > 0 && size < static_cast<long long>(big.size());
-    }));
-    TerminateProcess(child.process.hProcess, 0xDEAD);
-    finish_extraction_in_child(child);
-
-    extract_here(block, target);
-    EXPECT_EQ(extraction_lock.holds, 1u);
-    EXPECT_TRUE(read_file(big_path) == big);
-    EXPECT_EQ(read_file(target + L"\\after.txt"), "after");
 }
 
 TEST_F(PayloadExtractionLock, LockFileThatCannotBeMadeOrOpened) {

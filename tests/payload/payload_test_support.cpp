@@ -77,15 +77,6 @@ bool file_exists(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-long long listed_size(const std::wstring& path) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
-        return -1;
-    }
-    return static_cast<long long>(static_cast<unsigned long long>(data.nFileSizeHigh) << 32 |
-                                  data.nFileSizeLow);
-}
-
 std::string read_file(const std::wstring& path) {
     HANDLE file =
         CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

@@ -32,8 +32,6 @@ std::wstring fresh_directory();
 
 void write_file(const std::wstring& path, const std::string& contents);
 bool file_exists(const std::wstring& path);
-// The size the directory gives for a file, also while another process writes it; -1 when missing.
-long long listed_size(const std::wstring& path);
 // The whole file, or "<missing>".
 std::string read_file(const std::wstring& path);
 // The names in a directory, without "." and "..", sorted.
