@@ -6,6 +6,14 @@
 
 // One writer at a time in a target directory: the writer range of the tree's lock file,
 // whose name, ranges and progress record are laid down in payload/lock_file_layout.hpp.
+// The ranges, one byte each, and what holding them means:
+//   writer    exclusive: the one launcher that writes files of the tree, or its stamp;
+//   request   shared: launchers waiting for the writer that ask it to give way;
+//   in use    shared: kept for launchers whose child runs from the tree (the extraction never
+//             takes it); whoever removes a tree takes writer and then in use exclusively,
+//             both at once, and leaves the tree alone when either is held.
+// A holder of the writer range rewrites the progress record after every entry and every
+// second inside long work; those waiting count any change as progress.
 //
 // The file lies in the directory itself, so every spelling of the directory (a short name,
 // another drive letter mapped to it, a network path) meets the same lock, and only whoever
