@@ -6,6 +6,7 @@
 #   bash bench/run.sh BUILD_DIR --reuse-check [--runs N]
 #   bash bench/run.sh BUILD_DIR --child-job [--runs N]
 #   bash bench/run.sh BUILD_DIR --progress-window [--runs N]
+#   bash bench/run.sh BUILD_DIR --lock [--runs N] [--against OTHER_TALVIK]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-build}" && pwd)
@@ -28,7 +29,9 @@ cmake --build "$build/win" -j "$jobs" --target talvik-windows
 trap '"$wineserver" -k || true' EXIT
 # --reuse-check alone runs only the figures of the metadata reuse check, --child-job only
 # those of the child's job, --progress-window only those of the progress window (last in a
-# full run, as it is the one that shows windows). The chart draws none of the last two.
+# full run, as it is the one that shows windows), --lock only those of the unpack lock (with
+# --against also beside the launcher of another talvik tool). The chart draws none of the
+# last three.
 results=("$build/bench/results.json")
 chart=$build/bench/figures.svg
 if [ "${1:-}" = "--reuse-check" ]; then
@@ -44,9 +47,14 @@ elif [ "${1:-}" = "--progress-window" ]; then
   shift
   python3 "$here/progress_window.py" --build "$build" "$@"
   exit 0
+elif [ "${1:-}" = "--lock" ]; then
+  shift
+  python3 "$here/lock_figures.py" --build "$build" "$@"
+  exit 0
 else
   python3 "$here/bench.py" --build "$build" "$@"
   python3 "$here/reuse_check.py" --build "$build"
+  python3 "$here/lock_figures.py" --build "$build"
   python3 "$here/child_job.py" --build "$build"
   python3 "$here/progress_window.py" --build "$build"
   for option in "$@"; do

@@ -14,6 +14,12 @@
 //     just before it as created_unix_us (microseconds since 1970; under Wine the clock of
 //     Linux), written out at once: a watcher on the Linux side times what the child shows
 //     from there.
+//   bench-runner.exe watch-lock OUTPUT_FILE LOCK_FILE COMMAND_LINE
+//     as run, without memory counters, reading the progress record of LOCK_FILE (a tree's
+//     unpack lock, payload/lock_file_layout.hpp) every millisecond while the child runs:
+//     record_changes (how often it changed) and longest_silence_us (the longest time it
+//     stayed the same, from when the file appeared to the last change), what a launcher
+//     waiting for the child would have seen.
 //   bench-runner.exe where
 //     prints the local application-data folder ({CACHE_DIR}).
 //
@@ -27,8 +33,11 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <string>
+
+#include "payload/lock_file_layout.hpp"
 
 namespace {
 
@@ -202,6 +211,79 @@ int together(const wchar_t* output_path, int count, const wchar_t* command_line)
     return 0;
 }
 
+// The lock file's progress record as it is now; false while there is no file. A file too
+// short for a record reads as zeros.
+bool read_progress(HANDLE& file, const wchar_t* path, unsigned char (&record)[lock_record_size]) {
+    if (file == INVALID_HANDLE_VALUE) {
+        file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            return false;
+        }
+    }
+    OVERLAPPED at = {};
+    at.Offset = lock_record_offset;
+    DWORD read = 0;
+    std::memset(record, 0, sizeof record);
+    ReadFile(file, record, sizeof record, &read, &at);
+    return true;
+}
+
+int watch_lock(const wchar_t* output_path, const wchar_t* lock_path, const wchar_t* command_line) {
+    ChildHandles handles;
+    if (!open_child_handles(output_path, handles)) {
+        return 101;
+    }
+    PROCESS_INFORMATION process = {};
+    std::wstring writable(command_line);
+    LARGE_INTEGER start;
+    LARGE_INTEGER end;
+    QueryPerformanceCounter(&start);
+    if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr,
+                        nullptr, &handles.startup, &process)) {
+        std::fprintf(stderr, "bench-runner: cannot start %ls (error %lu)\n", command_line, GetLastError());
+        return 100;
+    }
+    HANDLE lock = INVALID_HANDLE_VALUE;
+    unsigned char seen[lock_record_size] = {};
+    unsigned char now[lock_record_size];
+    bool appeared = false;
+    LARGE_INTEGER changed_at = {};
+    int64_t longest_silence_us = 0;
+    int changes = 0;
+    while (WaitForSingleObject(process.hProcess, 1) == WAIT_TIMEOUT) {
+        if (!read_progress(lock, lock_path, now)) {
+            continue;
+        }
+        LARGE_INTEGER at;
+        QueryPerformanceCounter(&at);
+        if (!appeared) {
+            appeared = true;
+            changed_at = at;
+            std::memcpy(seen, now, sizeof seen);
+        } else if (std::memcmp(seen, now, sizeof seen) != 0) {
+            int64_t silence = microseconds(changed_at, at);
+            longest_silence_us = silence > longest_silence_us ? silence : longest_silence_us;
+            changed_at = at;
+            std::memcpy(seen, now, sizeof seen);
+            ++changes;
+        }
+    }
+    QueryPerformanceCounter(&end);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    if (lock != INVALID_HANDLE_VALUE) {
+        CloseHandle(lock);
+    }
+    close_child_handles(handles);
+    std::printf("outside_us=%lld\nexit_code=%lu\nrecord_changes=%d\nlongest_silence_us=%lld\n",
+                static_cast<long long>(microseconds(start, end)), code, changes,
+                static_cast<long long>(longest_silence_us));
+    return 0;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -216,6 +298,9 @@ int wmain(int argc, wchar_t** argv) {
     if (argc == 5 && std::wcscmp(argv[1], L"together") == 0) {
         return together(argv[2], static_cast<int>(std::wcstoul(argv[3], nullptr, 10)), argv[4]);
     }
+    if (argc == 5 && std::wcscmp(argv[1], L"watch-lock") == 0) {
+        return watch_lock(argv[2], argv[3], argv[4]);
+    }
     if (argc == 5 && std::wcscmp(argv[1], L"run") == 0) {
         return run(argv[2], static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10)), argv[4]);
     }
@@ -223,6 +308,7 @@ int wmain(int argc, wchar_t** argv) {
         return run(argv[2], 0, argv[3], true);
     }
     std::fprintf(stderr, "usage: bench-runner.exe run OUTPUT_FILE POLL_MS COMMAND_LINE | stamped OUTPUT_FILE "
-                         "COMMAND_LINE | together OUTPUT_FILE COUNT COMMAND_LINE | where\n");
+                         "COMMAND_LINE | together OUTPUT_FILE COUNT COMMAND_LINE | watch-lock OUTPUT_FILE "
+                         "LOCK_FILE COMMAND_LINE | where\n");
     return 101;
 }

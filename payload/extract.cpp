@@ -40,6 +40,10 @@ constexpr DWORD sharing_retry_total_ms = 2000;
 // length, and a bounded view also maps where the address space has no room for a whole
 // large file. A multiple of the 64 KiB allocation granularity, as view offsets must be.
 constexpr uint64_t checksum_view_size = uint64_t{1} << 30;
+// A view is checksummed in slices, so that a launcher holding the lock shows progress
+// between them: on a slow disk, reading a whole view can take longer than the patience of
+// those waiting for it.
+constexpr uint64_t checksum_slice_size = uint64_t{8} << 20;
 
 // Reads the name unit by unit into entry_name; false for the empty name that ends the stream.
 // A name longer than the buffer, or one that would lead out of the target directory, is
@@ -80,7 +84,14 @@ uint32_t checksum_mapping(HANDLE mapping, uint64_t length) {
         if (view == nullptr) {
             return 0;
         }
-        crc = crc32(crc, static_cast<const Bytef*>(view), static_cast<uInt>(view_length));
+        const Bytef* bytes = static_cast<const Bytef*>(view);
+        for (uint64_t done = 0; done < view_length;) {
+            uint64_t slice =
+                view_length - done < checksum_slice_size ? view_length - done : checksum_slice_size;
+            crc = crc32(crc, bytes + done, static_cast<uInt>(slice));
+            done += slice;
+            show_progress();
+        }
         UnmapViewOfFile(view);
         offset += view_length;
     }
@@ -147,8 +158,8 @@ bool entry_intact(uint64_t size, uint32_t stored_checksum) {
 // without a break since. Every launcher that shares the lock writes only while holding it,
 // so no other can have put a file there: one that this run has not written yet is not on
 // disk, and its reuse test would only be a failing open, which on a first start costs as
-// much again as writing the file. (A launcher that could not have the lock writes beside
-// it unchecked either way, as it would with no lock at all.)
+// much again as writing the file. (Without a lock file, the directory cannot be written and
+// no launcher writes there.)
 bool parent_made_now(wchar_t* path) {
     size_t length = wcslen(path);
     size_t separator = last_backslash(path, length);
@@ -193,21 +204,29 @@ HANDLE create_output_file(const wchar_t* path) {
 // A test under the lock is needed, since another writer may have finished the file between
 // the first test and the lock.
 //
-// Having waited for another launcher, most likely the writer of this very file, the
-// launcher gives the lock back at once and tests the file without it: the launchers that
-// follow one writer then check its files side by side, each waiting only for the file being
-// written, instead of one after another under the lock.
+// While it waits, the launcher tests the file again each time the holder finishes one, most
+// likely this very file: the launchers that follow one writer then check its files side by
+// side, each waiting only for the file being written, and the writer keeps the lock. Only a
+// file that stays wanting asks the holder to give the lock up: after two file ends, since
+// the first one seen may be that of the file before (the record is written just after the
+// file is closed, and this launcher may have tested the next one in between).
 HANDLE open_unless_intact(const wchar_t* directory, uint64_t size, uint32_t stored_checksum) {
-    LockTaken taken = take_extraction_lock(directory);
-    if (taken == LockTaken::after_waiting) {
-        release_extraction_lock();
+    int finished_in_vain = 0;
+    for (;;) {
+        LockTaken taken = take_extraction_lock(directory, finished_in_vain >= 2);
+        if (taken == LockTaken::unlocked) {
+            // No lock file: the directory cannot be written, and the open says why.
+            return create_output_file(entry_path);
+        }
+        if (taken != LockTaken::file_finished) {
+            break;
+        }
         if (entry_intact(size, stored_checksum)) {
             return INVALID_HANDLE_VALUE;
         }
-        taken = take_extraction_lock(directory);
+        ++finished_in_vain;
     }
-    // Without a lock object the first test decides alone.
-    if (taken != LockTaken::unlocked && entry_intact(size, stored_checksum)) {
+    if (entry_intact(size, stored_checksum)) {
         release_extraction_lock();
         return INVALID_HANDLE_VALUE;
     }
@@ -220,6 +239,7 @@ void copy_body(HANDLE file, uint64_t size) {
         DWORD chunk =
             size < copy_buffer_size ? static_cast<DWORD>(size) : static_cast<DWORD>(copy_buffer_size);
         read_payload_bytes(copy_buffer, chunk);
+        show_progress();
         if (file != INVALID_HANDLE_VALUE) {
             DWORD written = 0;
             if (!WriteFile(file, copy_buffer, chunk, &written, nullptr)) {
@@ -260,8 +280,11 @@ const wchar_t* extract_payload(const wchar_t* directory) {
         copy_body(file, size);
         if (file != INVALID_HANDLE_VALUE) {
             CloseHandle(file);
+            // At once, so that the launchers waiting for this file test it without delay.
+            show_entry_finished();
             record_written_entry();
         } else {
+            show_entry_finished();
             record_verified_entry();
         }
         // A writer keeps the lock from file to file, and so its directories made now, until
@@ -269,7 +292,7 @@ const wchar_t* extract_payload(const wchar_t* directory) {
         // launcher alone takes the lock once (measured against the lock held per file and
         // across a whole run: bench/README.md).
         if (extraction_lock.held && extraction_lock_wanted()) {
-            release_extraction_lock();
+            give_extraction_lock_way();
             forget_directories_made_now();
         }
     }

@@ -1,165 +1,256 @@
 #include "payload/extraction_lock.hpp"
 
-#include <stdint.h>
 #include <string.h>
-#include <wchar.h>
 
+#include "diag/messages.hpp"
+#include "diag/report.hpp"
 #include "paths/path_capacity.hpp"
-#include "paths/path_text.hpp"
-#include "paths/shell_folder.hpp"
+#include "payload/directory_cache.hpp"
+#include "payload/lock_file_layout.hpp"
+#include "payload/lock_patience.hpp"
+#include "payload/tree_file_path.hpp"
 
 ExtractionLock extraction_lock;
-wchar_t extraction_lock_name[extraction_lock_name_capacity];
-wchar_t extraction_waiting_name[extraction_lock_name_capacity];
 
 namespace {
 
-// Global\ rather than Local\: Local\ is one per logon session, and one user can run several
-// sessions at once (the console and a remote desktop, or a scheduled task in session 0),
-// all unpacking into the same folder of their profile. Naming a mutex in Global\ needs no
-// privilege (only file mappings and symbolic links there do). A risk accepted: another
-// user may create a mutex of this name first, grant us access and never release it, and
-// our launchers then wait for it; telling its owner apart would need ADVAPI32, which the
-// image does not import. Objects made by the launcher itself grant other users nothing.
-constexpr wchar_t name_prefix[] = L"Global\\talvik-unpack-";
-constexpr wchar_t waiting_suffix[] = L"-waiting";
+// A waiting launcher looks at the lock and the record after a pause that doubles from the
+// first to the longest: a writer finishes small files in well under a millisecond and big
+// ones in tens of them, and a follower should notice either soon, without spinning.
+constexpr DWORD wait_first_pause_ms = 1;
+constexpr DWORD wait_longest_pause_ms = 8;
+// One that asks looks every millisecond, so that it is there when the holder gives way; and
+// the holder that gave way lets it go first, waiting this long before it tries again.
+constexpr DWORD asking_pause_ms = 1;
+constexpr DWORD give_way_pause_ms = 4;
+// The holder looks for a request at most this often: the look is two calls to the system
+// per file, which a launcher alone would pay on every small file, while a launcher that
+// asks waits for a file end anyway.
+constexpr ULONGLONG request_check_interval_ms = 4;
 
-// A mutex name is limited in length, a path is not: the name carries hashes.
-constexpr uint64_t fnv_offset_basis = 0xcbf29ce484222325ull;
-constexpr uint64_t fnv_prime = 0x100000001b3ull;
+wchar_t lock_path[path_capacity];
+wchar_t probe_path[path_capacity];
 
-wchar_t folded_path[path_capacity];
+struct ProgressRecord {
+    uint32_t process_id;
+    uint32_t files_finished;
+    uint64_t heartbeat;
+};
+static_assert(sizeof(ProgressRecord) == lock_record_size);
 
-// FNV-1a over the UTF-16 units of text, upper-cased as the file system compares names, so
-// that two spellings of one directory share a lock. The invariant locale's upper case is
-// the one the system documents for comparing paths; should it fail, ASCII letters are
-// folded alone.
-uint64_t path_hash(const wchar_t* text) {
-    int length = static_cast<int>(wcslen(text));
-    int folded = length == 0
-                     ? 0
-                     : LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text, length, folded_path,
-                                     static_cast<int>(path_capacity), nullptr, nullptr, 0);
-    if (folded == 0) {
-        for (int at = 0; at < length; ++at) {
-            folded_path[at] = ascii_upper(text[at]);
-        }
-        folded = length;
-    }
-    uint64_t hash = fnv_offset_basis;
-    for (int at = 0; at < folded; ++at) {
-        uint16_t unit = folded_path[at];
-        hash = (hash ^ (unit & 0xFF)) * fnv_prime;
-        hash = (hash ^ (unit >> 8)) * fnv_prime;
-    }
-    return hash;
+OVERLAPPED at_offset(uint64_t offset) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    return at;
 }
 
-void append_hex(wchar_t*& out, uint64_t value) {
-    constexpr wchar_t digits[] = L"0123456789abcdef";
-    for (int shift = 60; shift >= 0; shift -= 4) {
-        *out++ = digits[(value >> shift) & 0xF];
-    }
+// Takes one range (exclusive or shared) if it is free at once; never waits.
+bool lock_range(uint64_t offset, DWORD exclusive) {
+    OVERLAPPED at = at_offset(offset);
+    return LockFileEx(extraction_lock.file, LOCKFILE_FAIL_IMMEDIATELY | exclusive, 0, lock_range_length, 0,
+                      &at) != 0;
 }
 
-void create_lock() {
+void unlock_range(uint64_t offset) {
+    OVERLAPPED at = at_offset(offset);
+    UnlockFileEx(extraction_lock.file, 0, lock_range_length, 0, &at);
+}
+
+// A record that cannot be read, or a file too short to hold one (just made), reads as zeros.
+ProgressRecord read_record() {
+    ProgressRecord record{};
+    OVERLAPPED at = at_offset(lock_record_offset);
+    DWORD read = 0;
+    if (!ReadFile(extraction_lock.file, &record, sizeof record, &read, &at) || read != sizeof record) {
+        record = ProgressRecord{};
+    }
+    return record;
+}
+
+// A record that cannot be written shows no progress: those waiting then give up after the
+// patience, which is what they should do behind a writer that cannot write.
+void write_record() {
+    ProgressRecord record{GetCurrentProcessId(), extraction_lock.files_finished, ++extraction_lock.heartbeat};
+    OVERLAPPED at = at_offset(lock_record_offset);
+    DWORD written = 0;
+    WriteFile(extraction_lock.file, &record, sizeof record, &written, &at);
+    extraction_lock.shown_at_ms = GetTickCount64();
+}
+
+// Whether a new file can be made in the directory: one of a name of the lock's own ("<lock
+// name>-<process id>.tmp", which talvik pack keeps out of every tree), deleted as it is
+// closed.
+bool directory_writable() {
+    memcpy(probe_path, lock_path, sizeof lock_path);
+    append_temporary_suffix(probe_path, path_capacity);
+    HANDLE probe = CreateFileW(probe_path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    CloseHandle(probe);
+    return true;
+}
+
+// Opens the lock file of directory; null when it cannot be opened. Shared for reading and
+// writing, by every launcher; never for deletion, so that the file cannot go while a
+// launcher has it open and so cannot split into two.
+//
+// A patient caller makes the directory first and waits out a sharing violation (another
+// program holding the file open without sharing, for a moment) within the patience. Where
+// the file cannot be opened, a directory that cannot be written leaves the run unlocked, to
+// fail at its first write as it would have; any other directory ends the run here, before
+// anything is written without the lock.
+void open_lock(const wchar_t* directory, bool patient) {
     extraction_lock.tried = true;
-    // Only the rights the lock needs, so that objects of these names that grant no more
-    // still open.
-    extraction_lock.mutex =
-        CreateMutexExW(nullptr, extraction_lock_name, 0, SYNCHRONIZE | MUTEX_MODIFY_STATE);
-    extraction_lock.given_up = extraction_lock.mutex == nullptr;
-    if (extraction_lock.mutex != nullptr) {
-        extraction_lock.waiting = CreateEventExW(nullptr, extraction_waiting_name, CREATE_EVENT_MANUAL_RESET,
-                                                 SYNCHRONIZE | EVENT_MODIFY_STATE);
+    make_tree_file_path(lock_path, path_capacity, directory, extraction_lock_file_name);
+    if (patient) {
+        ensure_parent_directories(lock_path);
+        // The directory may have been made just now, before the lock was held: other
+        // launchers may write into it first, so it does not count as made under the lock.
+        forget_directories_made_now();
+    }
+    ULONGLONG started = GetTickCount64();
+    DWORD pause = wait_first_pause_ms;
+    for (;;) {
+        HANDLE file = CreateFileW(lock_path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            extraction_lock.file = file;
+            return;
+        }
+        DWORD error = GetLastError();
+        if (!patient) {
+            return;
+        }
+        if (error != ERROR_SHARING_VIOLATION || GetTickCount64() - started >= extraction_lock_patience()) {
+            if (directory_writable()) {
+                report_os_error_and_exit(message_lock_failed, error);
+            }
+            return;
+        }
+        Sleep(pause);
+        pause = pause * 2 < wait_longest_pause_ms ? pause * 2 : wait_longest_pause_ms;
     }
 }
 
-// No lock from here on: the run goes on as it would without one.
-void give_up_lock() {
-    CloseHandle(extraction_lock.mutex);
-    extraction_lock.mutex = nullptr;
-    if (extraction_lock.waiting != nullptr) {
-        CloseHandle(extraction_lock.waiting);
-        extraction_lock.waiting = nullptr;
+void hold() {
+    extraction_lock.held = true;
+    extraction_lock.gave_way = false;
+    ++extraction_lock.holds;
+}
+
+void stop_asking() {
+    if (extraction_lock.asking) {
+        unlock_range(lock_request_offset);
+        extraction_lock.asking = false;
     }
 }
 
 } // namespace
 
-void make_extraction_lock_name(const wchar_t* directory) {
-    // The user's profile joins the directory in the name: the same path text can name
-    // another directory for another user (a drive letter mapped per logon), and one user's
-    // launchers should never wait for another's.
-    wchar_t profile[path_capacity];
-    profile[0] = 0;
-    append_shell_folder(profile, shell_folder_profile, path_capacity);
-    wchar_t* out = extraction_lock_name;
-    for (const wchar_t* in = name_prefix; *in != 0; ++in) {
-        *out++ = *in;
+LockTaken take_extraction_lock(const wchar_t* directory, bool ask) {
+    if (!extraction_lock.tried) {
+        open_lock(directory, true);
     }
-    append_hex(out, path_hash(directory));
-    *out++ = L'-';
-    append_hex(out, path_hash(profile));
-    *out = 0;
-    size_t length = static_cast<size_t>(out - extraction_lock_name);
-    static_assert(sizeof name_prefix / sizeof(wchar_t) - 1 + 16 + 1 + 16 +
-                      sizeof waiting_suffix / sizeof(wchar_t) <=
-                  extraction_lock_name_capacity);
-    memcpy(extraction_waiting_name, extraction_lock_name, length * sizeof(wchar_t));
-    memcpy(extraction_waiting_name + length, waiting_suffix, sizeof waiting_suffix);
+    if (extraction_lock.file == nullptr) {
+        return LockTaken::unlocked;
+    }
+    // Having given way, the launcher lets the one that asked take the lock first.
+    if (!extraction_lock.gave_way && lock_range(lock_writer_offset, LOCKFILE_EXCLUSIVE_LOCK)) {
+        hold();
+        return LockTaken::at_once;
+    }
+    DWORD pause = extraction_lock.gave_way ? give_way_pause_ms : wait_first_pause_ms;
+    extraction_lock.gave_way = false;
+    ProgressRecord seen = read_record();
+    ULONGLONG progress_at = GetTickCount64();
+    for (;;) {
+        if (ask && !extraction_lock.asking) {
+            // A failure here is the holder looking for requests at this moment; the next
+            // round asks again.
+            extraction_lock.asking = lock_range(lock_request_offset, 0);
+        }
+        Sleep(pause);
+        pause =
+            ask ? asking_pause_ms : (pause * 2 < wait_longest_pause_ms ? pause * 2 : wait_longest_pause_ms);
+        if (lock_range(lock_writer_offset, LOCKFILE_EXCLUSIVE_LOCK)) {
+            stop_asking();
+            hold();
+            return LockTaken::after_waiting;
+        }
+        DWORD error = GetLastError();
+        ProgressRecord now = read_record();
+        if (now.process_id != seen.process_id || now.files_finished != seen.files_finished) {
+            stop_asking();
+            return LockTaken::file_finished;
+        }
+        if (now.heartbeat != seen.heartbeat) {
+            seen = now;
+            progress_at = GetTickCount64();
+        } else if (GetTickCount64() - progress_at >= extraction_lock_patience()) {
+            report_os_error_and_exit(message_lock_failed, error);
+        }
+    }
 }
 
-LockTaken take_extraction_lock(const wchar_t* directory) {
+bool take_extraction_lock_at_once(const wchar_t* directory) {
     if (!extraction_lock.tried) {
-        make_extraction_lock_name(directory);
-        create_lock();
+        open_lock(directory, false);
     }
-    if (extraction_lock.mutex == nullptr) {
-        return LockTaken::unlocked;
+    if (extraction_lock.file == nullptr || !lock_range(lock_writer_offset, LOCKFILE_EXCLUSIVE_LOCK)) {
+        return false;
     }
-    // An abandoned mutex is ours now: its holder died, perhaps inside a file, which the
-    // reuse test under the lock then finds damaged and writes again.
-    DWORD result = WaitForSingleObject(extraction_lock.mutex, 0);
-    LockTaken taken = LockTaken::at_once;
-    if (result == WAIT_TIMEOUT) {
-        if (extraction_lock.waiting != nullptr) {
-            SetEvent(extraction_lock.waiting);
-        }
-        result = WaitForSingleObject(extraction_lock.mutex, INFINITE);
-        taken = LockTaken::after_waiting;
+    hold();
+    return true;
+}
+
+void show_entry_finished() {
+    if (!extraction_lock.held) {
+        return;
     }
-    if (result != WAIT_OBJECT_0 && result != WAIT_ABANDONED) {
-        give_up_lock();
-        extraction_lock.given_up = true;
-        return LockTaken::unlocked;
+    ++extraction_lock.files_finished;
+    write_record();
+}
+
+void show_progress() {
+    if (extraction_lock.held &&
+        GetTickCount64() - extraction_lock.shown_at_ms >= extraction_lock_heartbeat_ms) {
+        write_record();
     }
-    extraction_lock.held = true;
-    ++extraction_lock.holds;
-    return taken;
 }
 
 bool extraction_lock_wanted() {
-    if (extraction_lock.waiting == nullptr) {
-        return true;
-    }
-    if (WaitForSingleObject(extraction_lock.waiting, 0) != WAIT_OBJECT_0) {
+    ULONGLONG now = GetTickCount64();
+    if (now - extraction_lock.request_checked_at_ms < request_check_interval_ms) {
         return false;
     }
-    ResetEvent(extraction_lock.waiting);
-    return true;
+    extraction_lock.request_checked_at_ms = now;
+    if (!lock_range(lock_request_offset, LOCKFILE_EXCLUSIVE_LOCK)) {
+        return true;
+    }
+    unlock_range(lock_request_offset);
+    return false;
 }
 
 void release_extraction_lock() {
     if (extraction_lock.held) {
         extraction_lock.held = false;
-        ReleaseMutex(extraction_lock.mutex);
+        unlock_range(lock_writer_offset);
     }
+}
+
+void give_extraction_lock_way() {
+    release_extraction_lock();
+    extraction_lock.gave_way = true;
 }
 
 void close_extraction_lock() {
     release_extraction_lock();
-    if (extraction_lock.mutex != nullptr) {
-        give_up_lock();
+    stop_asking();
+    if (extraction_lock.file != nullptr) {
+        CloseHandle(extraction_lock.file);
+        extraction_lock.file = nullptr;
     }
 }

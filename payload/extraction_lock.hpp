@@ -2,55 +2,77 @@
 
 #include <windows.h>
 
-#include <stddef.h>
 #include <stdint.h>
 
-// One writer at a time in a target directory: a named mutex that every launcher of the
-// user shares for that directory, and beside it a named event through which a launcher
-// that waits for the mutex asks its holder to give it up at the end of the file it writes.
-// Both are created on first use, that is when the first entry fails its reuse test, so a
-// start that finds every file intact creates no lock object. Whatever goes wrong with them
-// is never a failure of the run: a mutex that cannot be created, opened or waited for
-// leaves the extraction unlocked, a missing event makes every holder give the mutex up
-// after each file, and a mutex left by a launcher that died holding it is taken over (the
-// reuse test repairs what the dead launcher left).
-
-// "Global\talvik-unpack-", two 16-digit hashes and "-waiting": well inside the 260 units
-// of a name.
-constexpr size_t extraction_lock_name_capacity = 72;
+// One writer at a time in a target directory: the writer range of the tree's lock file,
+// whose name, ranges and progress record are laid down in payload/lock_file_layout.hpp.
+// The ranges, one byte each, and what holding them means:
+//   writer    exclusive: the one launcher that writes files of the tree, or its stamp;
+//   request   shared: launchers waiting for the writer that ask it to give way;
+//   in use    shared: kept for launchers whose child runs from the tree (the extraction never
+//             takes it); whoever removes a tree takes writer and then in use exclusively,
+//             both at once, and leaves the tree alone when either is held.
+// A holder of the writer range rewrites the progress record after every entry and every
+// second inside long work; those waiting count any change as progress.
+//
+// The file lies in the directory itself, so every spelling of the directory (a short name,
+// another drive letter mapped to it, a network path) meets the same lock, and only whoever
+// can write into the directory can make or hold it: under the per-user cache folder, the
+// user alone. It is opened when the first entry fails its reuse test, so a start that finds
+// every file intact opens no lock file and takes no lock.
+//
+// A launcher waits for the writer range as long as its holder shows progress in the record;
+// after extraction_lock_patience() without any, it ends with the lock message and status 2,
+// having written nothing while it waited. A holder that is killed loses its ranges with its
+// handle, and the next launcher takes over (the reuse test under the lock rewrites what it
+// left). When the lock file cannot be made because the directory cannot be made or written,
+// the run goes on without a lock to the first write, which fails with its own message; when
+// it cannot be opened in a directory that can be written, the run ends with the lock message.
 
 struct ExtractionLock {
-    // The mutex once created; null before, and when it could not be had.
-    HANDLE mutex;
-    // Set by a launcher about to wait for the mutex; null when it could not be had.
-    HANDLE waiting;
-    // Creation was attempted: some entry needed writing.
+    // The lock file once opened; null before, and when the directory cannot be written.
+    HANDLE file;
+    // Opening was attempted: some entry needed writing, or a stamp was due.
     bool tried;
-    // The mutex could not be created, opened or waited for: the run went on unlocked.
-    bool given_up;
     bool held;
-    // Counts the times the lock was taken, so that a step can tell one hold from the next.
+    // This launcher holds the request range: it asks the holder to give the lock up.
+    bool asking;
+    // It gave the lock up because another launcher asked, and has not taken it since.
+    bool gave_way;
+    // Counts the times the writer range was taken, so that a step can tell one hold from
+    // the next.
     uint32_t holds;
+    // What this launcher last wrote into the progress record, and when (GetTickCount64).
+    uint32_t files_finished;
+    uint64_t heartbeat;
+    uint64_t shown_at_ms;
+    uint64_t request_checked_at_ms;
 };
 extern ExtractionLock extraction_lock;
-extern wchar_t extraction_lock_name[extraction_lock_name_capacity];
-extern wchar_t extraction_waiting_name[extraction_lock_name_capacity];
 
-// Fills both names for the full path of a target directory.
-void make_extraction_lock_name(const wchar_t* directory);
+// How a call for the lock ended: no lock file (directory cannot be written), taken at once,
+// taken after waiting, or not taken because the holder finished a file meanwhile, which may
+// be the one the caller needs: it tests that file again and calls again if it must still
+// write it.
+enum class LockTaken { unlocked, at_once, after_waiting, file_finished };
 
-// How the lock was taken: not at all (there is no lock object, so nothing to wait for),
-// at once, or after waiting for another launcher that held it.
-enum class LockTaken { unlocked, at_once, after_waiting };
-
-// Takes the lock of directory, creating it on the first call; waits without a time limit,
-// having asked the holder to give it up.
-LockTaken take_extraction_lock(const wchar_t* directory);
-// True when another launcher has asked for the lock (and always when there is no event to
-// ask through); clears the request. The holder asks after each file, so a follower waits
-// only for the file being written.
+// Takes the writer range of directory's lock file, opening the file on the first call. With
+// ask, a launcher that has to wait asks the holder to give the lock up at its next file end.
+// Waits as long as the holder shows progress; ends the process with the lock message after
+// the patience without any.
+LockTaken take_extraction_lock(const wchar_t* directory, bool ask);
+// The writer range when it is free at once, for work that can be left to a later start.
+// False, having waited for nothing, when it is not, and when the lock file cannot be opened.
+bool take_extraction_lock_at_once(const wchar_t* directory);
+// The holder's signs of progress for those waiting: after each entry it has finished, and
+// at any step of a long piece of work (written only now and then; cheap to call often).
+void show_entry_finished();
+void show_progress();
+// True when another launcher asks for the lock; looked at now and then, not at every call.
 bool extraction_lock_wanted();
-// Gives the lock back if it is held.
+// Gives the writer range back if it is held.
 void release_extraction_lock();
-// Gives the lock back and closes both objects; the extraction's last step.
+// Gives it back to the launcher that asked: the next call for it lets that one go first.
+void give_extraction_lock_way();
+// Gives the lock back and closes the file; the extraction's last step.
 void close_extraction_lock();

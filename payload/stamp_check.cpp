@@ -13,6 +13,8 @@
 #include "paths/path_capacity.hpp"
 #include "paths/path_text.hpp"
 #include "payload/current_entry.hpp"
+#include "payload/stamp_name.hpp"
+#include "payload/tree_file_path.hpp"
 #include "payload/tree_stamp.hpp"
 
 namespace {
@@ -100,7 +102,7 @@ uint32_t find_slot(const StampTables& tables, const uint32_t* table, const wchar
 // too large to be one.
 unsigned char* read_stamp(const wchar_t* directory, size_t* length) {
     wchar_t path[path_capacity];
-    make_tree_stamp_path(path, path_capacity, directory);
+    make_tree_file_path(path, path_capacity, directory, tree_stamp_name);
     // Full sharing: a writer's removal of the stamp must never fail because of this read.
     HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);

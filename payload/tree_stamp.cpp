@@ -13,6 +13,7 @@
 #include "payload/current_entry.hpp"
 #include "payload/extraction_lock.hpp"
 #include "payload/stamp_name.hpp"
+#include "payload/tree_file_path.hpp"
 
 namespace {
 
@@ -42,15 +43,6 @@ StampRecorder recorder;
 
 wchar_t stamp_path[path_capacity];
 wchar_t temporary_path[path_capacity];
-
-void append_text(wchar_t* path, size_t capacity, const wchar_t* text) {
-    size_t length = wcslen(path);
-    size_t added = wcslen(text);
-    if (length + added + 1 > capacity) {
-        stop_at_limit();
-    }
-    memcpy(path + length, text, (added + 1) * sizeof(wchar_t));
-}
 
 bool reserve_room(size_t wanted) {
     if (recorder.records == nullptr) {
@@ -96,10 +88,14 @@ void record_entry(uint64_t size, uint64_t time) {
     ++recorder.count;
 }
 
+void make_stamp_path(wchar_t* path) {
+    make_tree_file_path(path, path_capacity, recorder.directory, tree_stamp_name);
+}
+
 // The stamp goes; should it stay (another process has it open without sharing deletion),
 // its contents go, so that it no longer parses.
 void remove_stamp() {
-    make_tree_stamp_path(stamp_path, path_capacity, recorder.directory);
+    make_stamp_path(stamp_path);
     if (DeleteFileW(stamp_path)) {
         return;
     }
@@ -118,17 +114,8 @@ void remove_stamp() {
 // The temporary name carries the process id, so that launchers writing at once never
 // share one; it begins with the stamp's name, which talvik pack keeps out of the tree.
 void make_temporary_path() {
-    make_tree_stamp_path(temporary_path, path_capacity, recorder.directory);
-    wchar_t suffix[16];
-    DWORD id = GetCurrentProcessId();
-    constexpr wchar_t digits[] = L"0123456789abcdef";
-    suffix[0] = L'-';
-    for (int at = 0; at < 8; ++at) {
-        suffix[1 + at] = digits[(id >> (28 - 4 * at)) & 0xF];
-    }
-    suffix[9] = 0;
-    append_text(temporary_path, path_capacity, suffix);
-    append_text(temporary_path, path_capacity, L".tmp");
+    make_stamp_path(temporary_path);
+    append_temporary_suffix(temporary_path, path_capacity);
 }
 
 bool write_stamp_file() {
@@ -144,7 +131,7 @@ bool write_stamp_file() {
     bool complete = WriteFile(file, recorder.records, static_cast<DWORD>(recorder.used), &written, nullptr) &&
                     written == recorder.used;
     CloseHandle(file);
-    make_tree_stamp_path(stamp_path, path_capacity, recorder.directory);
+    make_stamp_path(stamp_path);
     if (!complete || !MoveFileExW(temporary_path, stamp_path, MOVEFILE_REPLACE_EXISTING)) {
         DeleteFileW(temporary_path);
         return false;
@@ -153,17 +140,6 @@ bool write_stamp_file() {
 }
 
 } // namespace
-
-void make_tree_stamp_path(wchar_t* path, size_t capacity, const wchar_t* directory) {
-    constexpr size_t name_units = sizeof tree_stamp_name - 1;
-    wchar_t name[name_units];
-    for (size_t at = 0; at < name_units; ++at) {
-        name[at] = static_cast<wchar_t>(tree_stamp_name[at]);
-    }
-    if (!join_path(path, capacity, directory, name, name_units)) {
-        stop_at_limit();
-    }
-}
 
 void begin_tree_stamp(const wchar_t* directory) {
     recorder.directory = directory;
@@ -257,8 +233,9 @@ void finish_tree_stamp() {
     memcpy(recorder.records + sizeof tree_stamp_magic + sizeof(uint32_t), &recorder.count,
            sizeof recorder.count);
     // Without the lock another launcher could be writing files that this run saw intact
-    // before it: no stamp then.
-    if (!extraction_lock.held && take_extraction_lock(recorder.directory) == LockTaken::unlocked) {
+    // before it: no stamp then. A run that wrote nothing does not wait for the lock, nor
+    // ask for it: a later start writes the stamp.
+    if (!extraction_lock.held && !take_extraction_lock_at_once(recorder.directory)) {
         return;
     }
     write_stamp_file();

@@ -20,10 +20,6 @@ constexpr size_t tree_stamp_trailer_size = 4;
 // Far above any real tree, and below what a single read can fill.
 constexpr uint64_t tree_stamp_largest_size = uint64_t{1} << 30;
 
-// The stamp's full path in directory: the directory, a backslash, the stamp's name. A path
-// that does not fit is a limit stop, as for every path of the run.
-void make_tree_stamp_path(wchar_t* path, size_t capacity, const wchar_t* directory);
-
 // The extraction's side, over the entry it is unpacking (current_entry.hpp).
 //
 // Starts recording for the tree in directory when the image checks by metadata; every other

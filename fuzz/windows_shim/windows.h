@@ -66,3 +66,4 @@ HANDLE FindFirstFileExW(const wchar_t* pattern, FINDEX_INFO_LEVELS level, void* 
                         FINDEX_SEARCH_OPS search, void* filter, DWORD flags);
 BOOL FindNextFileW(HANDLE listing, WIN32_FIND_DATAW* data);
 BOOL FindClose(HANDLE listing);
+DWORD GetCurrentProcessId();

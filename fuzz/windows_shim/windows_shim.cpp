@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "diag/stop.hpp"
+
 // VirtualAlloc gives zeroed pages; the parser's tables rely on that.
 LPVOID VirtualAlloc(LPVOID, SIZE_T size, DWORD, DWORD) {
     return std::calloc(1, size);
@@ -37,5 +39,15 @@ BOOL FindNextFileW(HANDLE, WIN32_FIND_DATAW*) {
 }
 
 BOOL FindClose(HANDLE) {
+    std::abort();
+}
+
+// Names the stamp's temporary file, which the parser never writes.
+DWORD GetCurrentProcessId() {
+    std::abort();
+}
+
+// The launcher's limit stop, for a path the parser never builds.
+void stop_at_limit() {
     std::abort();
 }

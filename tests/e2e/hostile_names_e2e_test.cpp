@@ -54,6 +54,8 @@ TEST(HostileNames, LauncherPrintsTheDecodeMessageWritesNothingOutsideAndStartsNo
         EXPECT_EQ(outcome.out, "Error, couldn't decode attached data.\r\n") << "and nothing from a child";
         EXPECT_EQ(outcome.err, "");
         auto files = snapshot_tree(target);
+        // The unpack lock, made for the entries written before, is the launcher's own file.
+        std::erase_if(files, [](const auto& file) { return file.first == ".talvik-lock"; });
         ASSERT_EQ(files.size(), 2u);
         EXPECT_EQ(files[0].first, "data/one.txt");
         EXPECT_EQ(files[1].first, "probe.exe");

@@ -26,6 +26,7 @@ using namespace e2e;
 constexpr char big_file_name[] = "0-big.bin";
 constexpr size_t big_file_size = 16u << 20;
 constexpr char stamp_name[] = ".talvik-stamp";
+constexpr char lock_name[] = ".talvik-lock";
 constexpr char decode_failure[] = "Error, couldn't decode attached data.\r\n";
 
 class MetadataImage : public ::testing::Test {
@@ -270,6 +271,32 @@ TEST_F(MetadataImage, SixteenColdStartsAllSucceedAndLeaveOneValidStamp) {
     EXPECT_TRUE(fs::is_regular_file(target / stamp_name));
     EXPECT_EQ(leftover_temporaries(), std::vector<std::string>{});
     EXPECT_TRUE(fast_road_open());
+}
+
+TEST_F(MetadataImage, StartsOverAnIntactTreeNeitherMakeTheLockFileNorWaitForTheLock) {
+    pack(app, "Crc.exe", "crc");
+    expect_exact_tree_seen(run_windows(work, command()), 0, "cold start");
+    const fs::path lock_file = target / lock_name;
+    ASSERT_TRUE(fs::is_regular_file(lock_file)) << "the cold start wrote under the lock";
+    fs::remove(lock_file);
+    expect_exact_tree_seen(run_windows(work, command("Crc.exe")), 0, "crc warm start");
+    expect_exact_tree_seen(run_windows(work, command()), 0, "metadata warm start");
+    EXPECT_FALSE(fs::exists(lock_file));
+
+    // Beside a holder of the lock, a start that took it would wait out the patience and fail.
+    auto beside_holder = [&](const std::string& line) {
+        CrowdOutcome crowd = run_crowd(work, "hold-lock", {windows_path(lock_file), line});
+        EXPECT_EQ(crowd.facts["lock_taken"], "1");
+        return crowd.processes.size() == 1 ? crowd.processes[0] : Outcome{};
+    };
+    expect_exact_tree_seen(beside_holder(command("Crc.exe")), 0, "crc warm start beside a holder");
+    expect_exact_tree_seen(beside_holder(command()), 0, "metadata warm start beside a holder");
+    // A missing stamp is written only when the lock is free at once, else left to a later start.
+    fs::remove(target / stamp_name);
+    expect_exact_tree_seen(beside_holder(command()), 0, "start without a stamp beside a holder");
+    EXPECT_FALSE(fs::exists(target / stamp_name));
+    expect_exact_tree_seen(run_windows(work, command()), 0, "start without a stamp, alone");
+    EXPECT_TRUE(fast_road_open()) << "the start before wrote the stamp, the lock being free";
 }
 
 TEST_F(MetadataImage, UnwritableStampChangesNothingButSpeed) {

@@ -14,6 +14,7 @@
 #include "payload/format.hpp"
 #include "payload/reader.hpp"
 #include "payload_test_support.hpp"
+#include "tests/support/lock_patience_seam.hpp"
 
 namespace {
 
@@ -47,6 +48,8 @@ bool run_extraction_if_asked() {
         return false;
     }
     std::wstring target = variable(child_target_variable);
+    lock_patience_in_tests_ms =
+        static_cast<DWORD>(std::wcstoul(variable(child_patience_variable).c_str(), nullptr, 10));
     std::memcpy(target_directory, target.c_str(), (target.size() + 1) * sizeof(wchar_t));
     static std::vector<unsigned char> block = read_block(block_path);
     if (!attached_data_has_header(block.data(), block.size())) {

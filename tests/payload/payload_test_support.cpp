@@ -12,6 +12,7 @@
 #include "payload/extraction_lock.hpp"
 #include "payload/format.hpp"
 #include "payload/reader.hpp"
+#include "tests/support/lock_patience_seam.hpp"
 
 std::string pattern(std::size_t length, std::uint32_t seed) {
     std::string text(length, '\0');
@@ -188,10 +189,12 @@ ChildExtraction start_extraction_in_child(const Bytes& block, const std::wstring
     startup.hStdError = error;
     SetEnvironmentVariableW(child_block_variable, child.block_path.c_str());
     SetEnvironmentVariableW(child_target_variable, target.c_str());
+    SetEnvironmentVariableW(child_patience_variable, std::to_wstring(lock_patience_in_tests_ms).c_str());
     child.started = CreateProcessW(program, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                                    &startup, &child.process);
     SetEnvironmentVariableW(child_block_variable, nullptr);
     SetEnvironmentVariableW(child_target_variable, nullptr);
+    SetEnvironmentVariableW(child_patience_variable, nullptr);
     CloseHandle(output);
     CloseHandle(error);
     EXPECT_TRUE(child.started);

@@ -68,6 +68,8 @@ ChildExtraction start_extraction_in_child(const Bytes& block, const std::wstring
 bool still_running(const ChildExtraction& child);
 ChildRun finish_extraction_in_child(ChildExtraction& child);
 
-// Environment names through which extract_in_child hands the child its work.
+// Environment names through which extract_in_child hands the child its work, and the lock's
+// patience in force in this process (tests/support/lock_patience_seam.hpp).
 constexpr wchar_t child_block_variable[] = L"PAYLOAD_TEST_CHILD_BLOCK";
 constexpr wchar_t child_target_variable[] = L"PAYLOAD_TEST_CHILD_TARGET";
+constexpr wchar_t child_patience_variable[] = L"PAYLOAD_TEST_CHILD_LOCK_PATIENCE_MS";

@@ -1,5 +1,6 @@
 #include "tools/app_folder/folder_scan.hpp"
 
+#include "payload/lock_file_layout.hpp"
 #include "payload/stamp_name.hpp"
 
 #include "tools/app_folder/windows_names.hpp"
@@ -38,11 +39,12 @@ std::u16string ascii_lower(std::u16string_view text) {
     return lower;
 }
 
-// Compared as Windows compares names, since the launcher's stamp shares the folder.
-bool is_stamp_name(const std::u16string& leaf_name) {
+// Whether the name begins with one that launchers keep for themselves (ASCII), compared as
+// Windows compares names, since their files share the folder.
+bool begins_with_kept_name(const std::u16string& leaf_name, const char* kept) {
     std::u16string upper = windows_upcase(leaf_name);
-    for (std::size_t at = 0; tree_stamp_name[at] != 0; ++at) {
-        char letter = tree_stamp_name[at];
+    for (std::size_t at = 0; kept[at] != 0; ++at) {
+        char letter = kept[at];
         char16_t wanted = letter >= 'a' && letter <= 'z' ? char16_t(letter - ('a' - 'A')) : char16_t(letter);
         if (at >= upper.size() || upper[at] != wanted) {
             return false;
@@ -133,9 +135,14 @@ void walk_folder(Walk& walk, const fs::path& folder, const fs::path& real_folder
             continue;
         }
 
-        if (prefix.empty() && is_stamp_name(leaf_name)) {
+        if (prefix.empty() && begins_with_kept_name(leaf_name, tree_stamp_name)) {
             throw ToolError(shown_path(path) + " has a name that launchers keep for their stamp of the " +
                             "unpacked tree (" + tree_stamp_name +
+                            "...); rename it or leave it out with --exclude");
+        }
+        if (prefix.empty() && begins_with_kept_name(leaf_name, extraction_lock_file_name)) {
+            throw ToolError(shown_path(path) + " has a name that launchers keep for their lock of the " +
+                            "unpacked tree (" + extraction_lock_file_name +
                             "...); rename it or leave it out with --exclude");
         }
         std::u16string name = append_component(prefix, leaf, path);

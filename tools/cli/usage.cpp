@@ -125,8 +125,8 @@ unit by code unit, with "\" between folder names. Symbolic links count as what t
 point to, and must stay inside APP_DIR. Empty folders are not carried. The output and
 its temporary file are never packed, nor is an earlier image of talvik's at the
 output's name; any other file there is refused as an input file. A top-level name
-beginning with ".talvik-stamp" (any case) is refused too: launchers keep their stamp
-there.
+beginning with ".talvik-stamp" or ".talvik-lock" (any case) is refused too: launchers
+keep their stamp and their lock there.
 
 Names must work on Windows: no <>:"|?*\ or control characters, no component ending in
 a dot or blank, no device name (CON PRN AUX NUL COM0-COM9 LPT0-LPT9, also with a

@@ -382,15 +382,22 @@ TEST(AppFolder, SkippedFilesAreNotPacked) {
     EXPECT_EQ(scan_app_folder(app.path(), settings).size(), 1u);
 }
 
-TEST_F(PackedImage, StampNameAtTheTopIsRefused) {
-    for (const char* name : {".talvik-stamp", ".TALVIK-Stamp", ".talvik-stamp-0000002a.tmp"}) {
+TEST_F(PackedImage, StampAndLockNamesAtTheTopAreRefused) {
+    struct Kept {
+        const char* name;
+        const char* why;
+    };
+    for (const Kept& kept :
+         {Kept{".talvik-stamp", "their stamp"}, Kept{".TALVIK-Stamp", "their stamp"},
+          Kept{".talvik-stamp-0000002a.tmp", "their stamp"}, Kept{".talvik-lock", "their lock"},
+          Kept{".Talvik-LOCK", "their lock"}, Kept{".talvik-lock-0000002a.tmp", "their lock"}}) {
         ScratchFolder folder;
         write_file(folder.path() / "Orrin Deck.exe", read_file(stub_image));
-        write_file(folder.path() / name, "mine");
+        write_file(folder.path() / kept.name, "mine");
         ToolResult result =
             run_talvik_binary({"pack", folder.path().string(), "-o", (out / "x.exe").string()});
-        expect_one_error_line(result, "launchers keep for their stamp");
-        EXPECT_NE(result.err.find(name), std::string::npos) << result.err;
+        expect_one_error_line(result, std::string("launchers keep for ") + kept.why);
+        EXPECT_NE(result.err.find(kept.name), std::string::npos) << result.err;
     }
     // Below the top it is a file like any other, and an exclude takes it out at the top.
     ScratchFolder folder;
