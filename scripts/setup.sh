@@ -10,7 +10,7 @@ zstd_suite=trixie
 deps_dir="$root/.deps"
 
 packages=(
-  cmake make dpkg-dev python3
+  cmake make dpkg-dev python3 wine
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
   wine64 libz-mingw-w64-dev zlib1g-dev googletest libgtest-dev clang-format
   man-db groff-base openssl osslsigncode faketime time zip python3-matplotlib
