@@ -72,7 +72,7 @@ bool folders_plain(size_t tree_units, size_t directory_end) {
 // Deletes the file of one record when it is as the stamp saw it, then the folders that this
 // leaves empty, up to the tree.
 void remove_stamped_file(const wchar_t* tree, const wchar_t* name, uint32_t units, uint64_t size,
-                         uint64_t time) {
+                         uint64_t time, bool last_in_folder) {
     size_t tree_units = wcslen(tree);
     if (!entry_name_stays_in_tree(name, units) ||
         !join_path(stamped_path, path_capacity, tree, name, units)) {
@@ -92,7 +92,11 @@ void remove_stamped_file(const wchar_t* tree, const wchar_t* name, uint32_t unit
         (uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32 | data.ftLastWriteTime.dwLowDateTime) == time) {
         DeleteFileW(stamped_path);
     }
-    // A folder goes when it is empty, which RemoveDirectoryW alone decides.
+    // A folder goes when it is empty, which RemoveDirectoryW alone decides; tried once the
+    // stamp moves on to another folder, as a failing try costs as much as a deletion.
+    if (!last_in_folder) {
+        return;
+    }
     for (size_t end = directory_end; end > tree_units;
          end = tree_units + last_backslash(stamped_path + tree_units, end - tree_units)) {
         stamped_path[end] = 0;
@@ -132,10 +136,20 @@ void finish_removal(const wchar_t* tree, const wchar_t* original_name) {
         uint32_t count = product_stamp_entries(bytes, length, &identity, &at);
         for (uint32_t index = 0; index < count; ++index) {
             uint32_t units = get_u32(bytes + at + 16);
-            remove_stamped_file(tree,
-                                reinterpret_cast<const wchar_t*>(bytes + at + tree_stamp_record_fixed_size),
-                                units, get_u64(bytes + at), get_u64(bytes + at + 8));
-            at += tree_stamp_record_fixed_size + units * sizeof(wchar_t);
+            const wchar_t* name = reinterpret_cast<const wchar_t*>(bytes + at + tree_stamp_record_fixed_size);
+            size_t next = at + tree_stamp_record_fixed_size + units * sizeof(wchar_t);
+            bool last_in_folder = index + 1 == count;
+            if (!last_in_folder) {
+                uint32_t next_units = get_u32(bytes + next + 16);
+                const wchar_t* next_name =
+                    reinterpret_cast<const wchar_t*>(bytes + next + tree_stamp_record_fixed_size);
+                size_t folder_units = last_backslash(name, units);
+                last_in_folder = folder_units != last_backslash(next_name, next_units) ||
+                                 memcmp(name, next_name, folder_units * sizeof(wchar_t)) != 0;
+            }
+            remove_stamped_file(tree, name, units, get_u64(bytes + at), get_u64(bytes + at + 8),
+                                last_in_folder);
+            at = next;
         }
         VirtualFree(bytes, 0, MEM_RELEASE);
         // A stamp of another product is not this launcher's to remove, nor is its tree.
