@@ -129,7 +129,7 @@ uint32_t disk_checksum(const wchar_t* path) {
         }
     }
     if (noting && checksum != 0) {
-        note_checked_file(file);
+        note_checked_file(file, static_cast<uint64_t>(length.QuadPart));
     }
     CloseHandle(file);
     return checksum;

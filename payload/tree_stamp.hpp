@@ -31,10 +31,10 @@ constexpr uint64_t tree_stamp_largest_size = uint64_t{1} << 30;
 void begin_tree_stamp(const wchar_t* directory);
 bool tree_stamp_recording();
 // The reuse test's sighting of the file it is testing: forgotten as each test starts, then
-// taken from the handle it checksums through (whose sharing keeps writers out) or, for an
-// empty entry, from the directory.
+// taken from the handle it checksums through (whose sharing keeps writers out; size is the
+// length read through it) or, for an empty entry, from the directory.
 void forget_checked_file();
-void note_checked_file(HANDLE file);
+void note_checked_file(HANDLE file, uint64_t size);
 void note_checked_attributes(const WIN32_FILE_ATTRIBUTE_DATA& data);
 // The file could only be checked beside a writer: the run writes no stamp.
 void note_unvouched_file();
