@@ -167,13 +167,16 @@ TEST_P(OldTrees, EachVersionRemovesTheOtherOnesTreeAndRunsOverItsOwn) {
 }
 
 TEST_P(OldTrees, TreeInUseStaysWholeUntilALaterStart) {
+    // The running first version keeps old trees: its own removal, once the second version has
+    // ended, would take the second version's tree, which is not what this test is about.
+    pack(first, "FirstKeeps.exe", "1.20", {"--old-trees", "keep"});
     fs::path first_tree = start_and_find("First.exe");
     ASSERT_FALSE(first_tree.empty());
     // The first version's child runs (sleeping) while the second version starts and ends.
     std::string event = "talvik-old-trees-" + name;
     CrowdOutcome crowd = run_crowd(work, "while-running",
                                    {event,
-                                    "First.exe --quiet --ready-event " + event +
+                                    "FirstKeeps.exe --quiet --ready-event " + event +
                                         " --sleep 4000 --verify-tree " + std::string(manifest_name),
                                     "Second.exe --verify-tree " + std::string(manifest_name)});
     ASSERT_EQ(crowd.status, 0);
