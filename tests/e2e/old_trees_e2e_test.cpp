@@ -229,6 +229,35 @@ TEST_P(OldTrees, OnlyUnchangedFilesOfItsOwnProductGo) {
                                                 second_tree.filename().string(), "Other", "Unrelated"}));
 }
 
+// Wine shows a Linux link to a folder as a reparse point, as Windows shows a junction.
+TEST_P(OldTrees, LinksLeadingOutOfATreeAreNeverFollowed) {
+    fs::path first_tree = start_and_find("First.exe");
+    ASSERT_FALSE(first_tree.empty());
+    // A folder of the tree moved out (times kept) and linked back: what the stamp lists there
+    // is, through the link, as the stamp saw it.
+    fs::path outside = work / "outside-d0";
+    fs::rename(first_tree / "d0", outside);
+    fs::create_directory_symlink(outside, first_tree / "d0");
+    auto outside_before = snapshot_tree(outside);
+    ASSERT_FALSE(outside_before.empty());
+    // And a whole tree of the first version elsewhere, times kept, linked in as a sibling.
+    fs::path elsewhere = work / "elsewhere";
+    ASSERT_EQ(run_command({"/bin/cp", "-a", first_tree.string(), elsewhere.string()}, work), 0);
+    fs::create_directory_symlink(elsewhere, parent / "linked");
+    for (const auto& [relative, contents] : first.files) {
+        ASSERT_TRUE(fs::exists(elsewhere / relative)) << relative;
+    }
+
+    start_and_find("Second.exe");
+    EXPECT_EQ(snapshot_tree(outside), outside_before) << "nothing deleted through the link";
+    EXPECT_TRUE(fs::is_symlink(first_tree / "d0")) << "the folder stays with the link";
+    EXPECT_FALSE(fs::exists(first_tree / "probe.exe")) << "what lay in the tree itself went";
+    EXPECT_TRUE(fs::is_symlink(parent / "linked"));
+    for (const auto& [relative, contents] : first.files) {
+        EXPECT_TRUE(fs::exists(elsewhere / relative)) << "a linked sibling is never removed: " << relative;
+    }
+}
+
 TEST_P(OldTrees, KeepAndSpoiledStampsRemoveNothing) {
     pack(second, "SecondKeeps.exe", "1.21", {"--old-trees", "keep"});
     fs::path first_tree = start_and_find("First.exe");
