@@ -35,7 +35,7 @@ JOB_FLOOR_ROUNDS = 201
 
 def pack(bench, image, template, extra):
     subprocess.run([str(bench.host / "talvik"), "pack", str(bench.win / "demo-app"), "-o", str(image), "--exe",
-                    "orrin.exe", "--template", template, "--quiet"] + extra, check=True)
+                    "orrin.exe", "--template", template, "--old-trees", "keep", "--quiet"] + extra, check=True)
 
 
 def run(bench):

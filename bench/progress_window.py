@@ -157,7 +157,8 @@ def run(bench, args):
         log(f"progress window: packing ({kind})")
         subprocess.run([str(bench.host / "talvik"), "pack", str(corpus), "-o", str(images / f"{kind}.exe"),
                         "--exe", "orrin-table.exe", "--windowed", "--product", PRODUCT, "--level", "3",
-                        "--template", "{CACHE_DIR}\\TalvikProgress\\" + kind + "-{TIME}", "--quiet"] + extra,
+                        "--template", "{CACHE_DIR}\\TalvikProgress\\" + kind + "-{TIME}", "--old-trees", "keep",
+                        "--quiet"] + extra,
                        check=True)
     display = VirtualDisplay()
     try:

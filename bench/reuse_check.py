@@ -62,7 +62,8 @@ def many_file_corpus(bench):
 def pack(bench, corpus, image, template, reuse_check):
     import subprocess
     subprocess.run([str(bench.host / "talvik"), "pack", str(corpus), "-o", str(image), "--exe", "orrin.exe",
-                    "--template", template, "--reuse-check", reuse_check, "--level", "3", "--quiet"], check=True)
+                    "--template", template, "--reuse-check", reuse_check, "--level", "3", "--old-trees", "keep",
+                    "--quiet"], check=True)
 
 
 def run(bench, args):

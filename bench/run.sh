@@ -7,6 +7,8 @@
 #   bash bench/run.sh BUILD_DIR --child-job [--runs N]
 #   bash bench/run.sh BUILD_DIR --progress-window [--runs N]
 #   bash bench/run.sh BUILD_DIR --lock [--runs N] [--against OTHER_TALVIK]
+#   bash bench/run.sh BUILD_DIR --old-trees [--runs N] [--unstamped OTHER_TALVIK] [--only cold|removal]
+# A full run passes TALVIK_UNSTAMPED, when set, to old_trees.py as --unstamped.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-build}" && pwd)
@@ -47,6 +49,10 @@ elif [ "${1:-}" = "--progress-window" ]; then
   shift
   python3 "$here/progress_window.py" --build "$build" "$@"
   exit 0
+elif [ "${1:-}" = "--old-trees" ]; then
+  shift
+  python3 "$here/old_trees.py" --build "$build" "$@"
+  exit 0
 elif [ "${1:-}" = "--lock" ]; then
   shift
   python3 "$here/lock_figures.py" --build "$build" "$@"
@@ -55,6 +61,7 @@ else
   python3 "$here/bench.py" --build "$build" "$@"
   python3 "$here/reuse_check.py" --build "$build"
   python3 "$here/lock_figures.py" --build "$build"
+  python3 "$here/old_trees.py" --build "$build" ${TALVIK_UNSTAMPED:+--unstamped "$TALVIK_UNSTAMPED"}
   python3 "$here/child_job.py" --build "$build"
   python3 "$here/progress_window.py" --build "$build"
   for option in "$@"; do

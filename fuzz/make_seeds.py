@@ -76,13 +76,16 @@ for name, data in blocks.items():
     write("entry_stream_reader", name, data)
     write("attached_data_listing", name, data)
 
-# Stamps without their closing CRC-32, which the target adds; the identity the target's
-# image has.
+# Stamps without their closing CRC-32, which the target adds; the identity, company and
+# product the target's image has.
 identity = 0x0123456789ABCDEF
+company = "Fernwick Studio".encode("utf-16-le")
+product = "Orrin Deck".encode("utf-16-le")
 
 
-def stamp(records, count=None):
-    body = b"TLVKSTMP" + struct.pack("<IIQ", 1, len(records) if count is None else count, identity)
+def stamp(records, count=None, names=(company, product)):
+    body = b"TLVKSTMP" + struct.pack("<IIQII", 2, len(records) if count is None else count, identity,
+                                     len(names[0]) // 2, len(names[1]) // 2) + names[0] + names[1]
     for size, time, name in records:
         units = name.encode("utf-16-le")
         body += struct.pack("<QQI", size, time, len(units) // 2) + units
@@ -96,6 +99,8 @@ write("stamp_parser", "name_twice", stamp(tree + [tree[1]]))
 write("stamp_parser", "count_too_large", stamp(tree, count=40))
 write("stamp_parser", "other_image", stamp(tree)[:16] + struct.pack("<Q", 1) + stamp(tree)[24:])
 write("stamp_parser", "empty_name", stamp([(1, 1, "")]))
+write("stamp_parser", "other_product", stamp(tree, names=(company, "Orrin Dock".encode("utf-16-le"))))
+write("stamp_parser", "product_too_long", stamp(tree, names=(company, product + b"\0\0" * 2000)))
 
 
 def pe_image(descriptor_size=80, subsystem=3):

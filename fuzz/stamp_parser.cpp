@@ -23,6 +23,15 @@ uint64_t talvik_attached_data_identity() {
     return fuzzed_image_identity;
 }
 
+// The company and product the seeds carry in their header.
+const wchar_t* talvik_company_name() {
+    return L"Fernwick Studio";
+}
+
+const wchar_t* talvik_product_name() {
+    return L"Orrin Deck";
+}
+
 uint32_t talvik_reuse_check() {
     return 1;
 }

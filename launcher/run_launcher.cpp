@@ -18,13 +18,19 @@
 #include "paths/path_text.hpp"
 #include "paths/template_expansion.hpp"
 #include "payload/extract.hpp"
+#include "payload/extraction_lock.hpp"
 #include "payload/format.hpp"
+#include "payload/old_trees.hpp"
 #include "payload/reader.hpp"
 #include "payload/stamp_check.hpp"
 
 namespace {
 
 constexpr size_t process_id_text_capacity = 128;
+// Under Wine every file operation of the removal goes through the one server process that
+// the child's start needs as well: removing at once delayed the child's start by a quarter
+// (bench/README.md, old trees).
+constexpr DWORD old_trees_pause_ms = 500;
 
 // Process-wide like every buffer of the run: the process id as text, narrow and wide, and
 // the launcher's directory.
@@ -54,13 +60,11 @@ void publish_launcher_directory() {
     set_environment("TALVIK_ONEFILE_DIRECTORY", launcher_directory);
 }
 
-// Decodes the attached data into directory; the first entry's path, the child.
+// Decodes the attached data, whose header was found, into directory; the first entry's
+// path, the child.
 const wchar_t* unpack_attached_data(const wchar_t* directory) {
     const unsigned char* attached_data = talvik_attached_data();
     uint64_t attached_data_length = talvik_attached_data_length();
-    if (!attached_data_has_header(attached_data, attached_data_length)) {
-        report_header_missing();
-    }
     open_payload_reader(attached_data + attached_data_header_size,
                         attached_data_length - attached_data_header_size);
     const wchar_t* child = extract_payload(directory);
@@ -89,6 +93,12 @@ uint32_t run_launcher(int argument_count, wchar_t** arguments, wchar_t* environm
         report_error_and_exit(message_handler_registration_failed);
     }
 
+    // An image without attached data makes no directory.
+    if (!attached_data_has_header(talvik_attached_data(), talvik_attached_data_length())) {
+        report_header_missing();
+    }
+    // Marked before anything looks at the tree, so that no launcher removes it meanwhile.
+    mark_tree_in_use(target_directory);
     // A tree that still matches the stamp of the last complete start needs neither the
     // attached data nor the extraction.
     const wchar_t* child = tree_matches_stamp(target_directory);
@@ -101,5 +111,11 @@ uint32_t run_launcher(int argument_count, wchar_t** arguments, wchar_t* environm
     set_environment("TALVIK_ORIGINAL_ARGV0", argument_count > 0 ? arguments[0] : L"");
     HANDLE child_process = start_child(child);
     hand_child_to_progress_window(child_process);
-    return wait_for_child(child_process);
+    // While the child runs, so that it never waits for the removal; after a pause that
+    // leaves the child's own start (its loader, its first files) without a competitor.
+    WaitForSingleObject(child_process, old_trees_pause_ms);
+    remove_old_trees(target_directory);
+    uint32_t exit_code = wait_for_child(child_process);
+    end_tree_use();
+    return exit_code;
 }

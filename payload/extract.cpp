@@ -129,7 +129,7 @@ uint32_t disk_checksum(const wchar_t* path) {
         }
     }
     if (noting && checksum != 0) {
-        note_checked_file(file);
+        note_checked_file(file, static_cast<uint64_t>(length.QuadPart));
     }
     CloseHandle(file);
     return checksum;
@@ -279,10 +279,10 @@ const wchar_t* extract_payload(const wchar_t* directory) {
         }
         copy_body(file, size);
         if (file != INVALID_HANDLE_VALUE) {
+            record_written_entry(file, size);
             CloseHandle(file);
             // At once, so that the launchers waiting for this file test it without delay.
             show_entry_finished();
-            record_written_entry();
         } else {
             show_entry_finished();
             record_verified_entry();

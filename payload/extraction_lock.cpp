@@ -45,16 +45,55 @@ OVERLAPPED at_offset(uint64_t offset) {
     return at;
 }
 
-// Takes one range (exclusive or shared) if it is free at once; never waits.
-bool lock_range(uint64_t offset, DWORD exclusive) {
+// A tree whose condemned mark stays this long in place has lost its remover, or its remover
+// could not move it: a removal moves the tree aside within moments of setting the mark.
+constexpr ULONGLONG condemned_patience_ms = 250;
+
+// Takes one range (exclusive or shared) of a lock file if it is free at once; never waits.
+bool lock_range_of(HANDLE file, uint64_t offset, DWORD exclusive) {
     OVERLAPPED at = at_offset(offset);
-    return LockFileEx(extraction_lock.file, LOCKFILE_FAIL_IMMEDIATELY | exclusive, 0, lock_range_length, 0,
-                      &at) != 0;
+    return LockFileEx(file, LOCKFILE_FAIL_IMMEDIATELY | exclusive, 0, lock_range_length, 0, &at) != 0;
+}
+
+void unlock_range_of(HANDLE file, uint64_t offset) {
+    OVERLAPPED at = at_offset(offset);
+    UnlockFileEx(file, 0, lock_range_length, 0, &at);
+}
+
+bool lock_range(uint64_t offset, DWORD exclusive) {
+    return lock_range_of(extraction_lock.file, offset, exclusive);
 }
 
 void unlock_range(uint64_t offset) {
-    OVERLAPPED at = at_offset(offset);
-    UnlockFileEx(extraction_lock.file, 0, lock_range_length, 0, &at);
+    unlock_range_of(extraction_lock.file, offset);
+}
+
+uint32_t read_condemned() {
+    uint32_t condemned = 0;
+    OVERLAPPED at = at_offset(lock_condemned_offset);
+    DWORD read = 0;
+    if (!ReadFile(extraction_lock.file, &condemned, sizeof condemned, &read, &at) ||
+        read != sizeof condemned) {
+        return 0;
+    }
+    return condemned;
+}
+
+// Whether the open lock file is still the one at its path, not moved aside with its tree.
+bool lock_file_still_in_place() {
+    HANDLE again = CreateFileW(lock_path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+    if (again == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION held;
+    BY_HANDLE_FILE_INFORMATION found;
+    bool same = GetFileInformationByHandle(extraction_lock.file, &held) &&
+                GetFileInformationByHandle(again, &found) &&
+                held.dwVolumeSerialNumber == found.dwVolumeSerialNumber &&
+                held.nFileIndexHigh == found.nFileIndexHigh && held.nFileIndexLow == found.nFileIndexLow;
+    CloseHandle(again);
+    return same;
 }
 
 // A record that cannot be read, or a file too short to hold one (just made), reads as zeros.
@@ -249,8 +288,69 @@ void give_extraction_lock_way() {
 void close_extraction_lock() {
     release_extraction_lock();
     stop_asking();
+    if (!extraction_lock.in_use) {
+        end_tree_use();
+    }
+}
+
+void mark_tree_in_use(const wchar_t* directory) {
+    ULONGLONG started = GetTickCount64();
+    for (;;) {
+        open_lock(directory, true);
+        if (extraction_lock.file == nullptr) {
+            return;
+        }
+        // Taken exclusively only by a remover, for moments.
+        if (lock_range(lock_in_use_offset, 0)) {
+            if (read_condemned() == 0) {
+                extraction_lock.in_use = true;
+                return;
+            }
+            unlock_range(lock_in_use_offset);
+            if (GetTickCount64() - started >= condemned_patience_ms &&
+                lock_range(lock_writer_offset, LOCKFILE_EXCLUSIVE_LOCK)) {
+                if (lock_range(lock_in_use_offset, LOCKFILE_EXCLUSIVE_LOCK)) {
+                    if (lock_file_still_in_place()) {
+                        set_tree_condemned(extraction_lock.file, 0);
+                    }
+                    unlock_range(lock_in_use_offset);
+                }
+                unlock_range(lock_writer_offset);
+            }
+        }
+        // Past the patience the run goes on unmarked, with the file open for the extraction.
+        if (GetTickCount64() - started >= extraction_lock_patience()) {
+            return;
+        }
+        end_tree_use();
+        Sleep(wait_first_pause_ms);
+    }
+}
+
+void end_tree_use() {
+    extraction_lock.in_use = false;
     if (extraction_lock.file != nullptr) {
         CloseHandle(extraction_lock.file);
         extraction_lock.file = nullptr;
     }
+}
+
+HANDLE claim_unused_tree(const wchar_t* path) {
+    HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return nullptr;
+    }
+    if (lock_range_of(file, lock_writer_offset, LOCKFILE_EXCLUSIVE_LOCK) &&
+        lock_range_of(file, lock_in_use_offset, LOCKFILE_EXCLUSIVE_LOCK)) {
+        return file;
+    }
+    CloseHandle(file);
+    return nullptr;
+}
+
+bool set_tree_condemned(HANDLE file, uint32_t condemned) {
+    OVERLAPPED at = at_offset(lock_condemned_offset);
+    DWORD written = 0;
+    return WriteFile(file, &condemned, sizeof condemned, &written, &at) && written == sizeof condemned;
 }

@@ -18,8 +18,9 @@
 // The file lies in the directory itself, so every spelling of the directory (a short name,
 // another drive letter mapped to it, a network path) meets the same lock, and only whoever
 // can write into the directory can make or hold it: under the per-user cache folder, the
-// user alone. It is opened when the first entry fails its reuse test, so a start that finds
-// every file intact opens no lock file and takes no lock.
+// user alone. Every launcher opens it at the start, before it looks at the tree, and holds
+// the in-use range shared until its child has ended; a start that finds every file intact
+// takes no other range.
 //
 // A launcher waits for the writer range as long as its holder shows progress in the record;
 // after extraction_lock_patience() without any, it ends with the lock message and status 2,
@@ -32,8 +33,10 @@
 struct ExtractionLock {
     // The lock file once opened; null before, and when the directory cannot be written.
     HANDLE file;
-    // Opening was attempted: some entry needed writing, or a stamp was due.
+    // Opening was attempted: at the start, to mark the tree in use, or for a later need.
     bool tried;
+    // The in-use range is held; the file then stays open until the child has ended.
+    bool in_use;
     bool held;
     // This launcher holds the request range: it asks the holder to give the lock up.
     bool asking;
@@ -76,3 +79,19 @@ void release_extraction_lock();
 void give_extraction_lock_way();
 // Gives the lock back and closes the file; the extraction's last step.
 void close_extraction_lock();
+
+// Marks directory's tree in use for the rest of the run: opens its lock file (making the
+// directory) and holds the in-use range shared. A tree condemned by a remover is let go and
+// the file opened again by its path, which then names a new tree; one left condemned in
+// place (its remover died, or could not move it) is taken back after a while. Where the lock
+// file cannot be opened the run goes on unmarked, as it goes on unlocked.
+void mark_tree_in_use(const wchar_t* directory);
+// The child has ended: lets the mark go and closes the lock file.
+void end_tree_use();
+
+// For removing another tree: its lock file at lock_path, opened (never made) with the writer
+// and in-use ranges both taken exclusively at once; null when the file is missing or either
+// range is held. The caller closes it.
+HANDLE claim_unused_tree(const wchar_t* lock_path);
+// Writes the condemned mark of the claimed tree's lock file.
+bool set_tree_condemned(HANDLE file, uint32_t condemned);

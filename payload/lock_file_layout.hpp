@@ -18,9 +18,10 @@
 //   request range, shared: held by launchers waiting for the writer range, to ask its holder
 //     to give it up at the end of the file it writes. The holder looks by trying to lock the
 //     range exclusively: when that fails, somebody asks.
-//   in-use range, shared: kept for launchers whose child runs from the tree; whoever removes
-//     a tree takes the writer range and then this range exclusively, both at once, and
-//     leaves the tree alone when either is taken. The extraction never locks it.
+//   in-use range, shared: held by every launcher from before it looks at the tree until its
+//     child has ended; whoever removes a tree takes the writer range and then this range
+//     exclusively, both at once, and leaves the tree alone when either is taken. The
+//     extraction never locks it.
 //
 // Further ranges go above these, one byte each.
 
@@ -42,3 +43,9 @@ constexpr uint32_t lock_range_length = 1;
 // and a change of the first two fields means that a file was finished.
 constexpr uint32_t lock_record_offset = 0;
 constexpr uint32_t lock_record_size = 16;
+
+// The condemned mark (u32, after the record): non-zero once a launcher that proved the tree
+// unused is about to move it aside for removal. A launcher that gets the in-use range and
+// finds the mark set lets go and opens the lock file again by its path, which then names a
+// new tree once the old one has moved.
+constexpr uint32_t lock_condemned_offset = lock_record_offset + lock_record_size;

@@ -98,50 +98,42 @@ uint32_t find_slot(const StampTables& tables, const uint32_t* table, const wchar
     }
 }
 
-// Reads the whole stamp into memory from VirtualAlloc; null when there is none or it is
-// too large to be one.
-unsigned char* read_stamp(const wchar_t* directory, size_t* length) {
-    wchar_t path[path_capacity];
-    make_tree_file_path(path, path_capacity, directory, tree_stamp_name);
-    // Full sharing: a writer's removal of the stamp must never fail because of this read.
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return nullptr;
-    }
-    unsigned char* bytes = nullptr;
-    LARGE_INTEGER size;
-    if (GetFileSizeEx(file, &size) && size.QuadPart > 0 &&
-        static_cast<uint64_t>(size.QuadPart) <= tree_stamp_largest_size) {
-        *length = static_cast<size_t>(size.QuadPart);
-        bytes = static_cast<unsigned char*>(
-            VirtualAlloc(nullptr, *length, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-        DWORD read = 0;
-        if (bytes != nullptr &&
-            (!ReadFile(file, bytes, static_cast<DWORD>(*length), &read, nullptr) || read != *length)) {
-            VirtualFree(bytes, 0, MEM_RELEASE);
-            bytes = nullptr;
+// Whether the stamp names this image's company and product: the two lengths, then the
+// names, right after the fixed header. Where the records begin goes to *records_at.
+bool names_this_product(const unsigned char* bytes, size_t body, size_t* records_at) {
+    const wchar_t* names[2] = {talvik_company_name(), talvik_product_name()};
+    size_t at = tree_stamp_header_size;
+    for (size_t which = 0; which < 2; ++which) {
+        uint64_t stamped_size = uint64_t{get_u32(bytes + 24 + 4 * which)} * sizeof(wchar_t);
+        size_t name_size = bounded_length(names[which], tree_stamp_largest_name_units + 1) * sizeof(wchar_t);
+        if (stamped_size != name_size || body - at < name_size ||
+            memcmp(bytes + at, names[which], name_size) != 0) {
+            return false;
         }
+        at += name_size;
     }
-    CloseHandle(file);
-    return bytes;
+    *records_at = at;
+    return true;
 }
 
-// Checks the frame of the stamp (size, checksum, magic, version, identity) and returns its
-// entry count, 0 when it does not parse or names another image.
-uint32_t stamp_entry_count(const unsigned char* bytes, size_t length) {
+// Checks the frame of the stamp (size, checksum, magic, version, company and product) and
+// returns its entry count, 0 when it does not parse or names another product; the identity
+// it names goes to *identity, where its records begin to *records_at.
+uint32_t stamp_entry_count(const unsigned char* bytes, size_t length, uint64_t* identity,
+                           size_t* records_at) {
     if (length < tree_stamp_header_size + tree_stamp_trailer_size) {
         return 0;
     }
     size_t body = length - tree_stamp_trailer_size;
     if (static_cast<uint32_t>(crc32(0, bytes, static_cast<uInt>(body))) != get_u32(bytes + body) ||
         memcmp(bytes, tree_stamp_magic, sizeof tree_stamp_magic) != 0 ||
-        get_u32(bytes + 8) != tree_stamp_version || get_u64(bytes + 16) != talvik_attached_data_identity()) {
+        get_u32(bytes + 8) != tree_stamp_version || !names_this_product(bytes, body, records_at)) {
         return 0;
     }
+    *identity = get_u64(bytes + 16);
     uint32_t count = get_u32(bytes + 12);
     // Each entry takes at least its fixed part and one unit of name.
-    if (count > (body - tree_stamp_header_size) / (tree_stamp_record_fixed_size + sizeof(wchar_t))) {
+    if (count > (body - *records_at) / (tree_stamp_record_fixed_size + sizeof(wchar_t))) {
         return 0;
     }
     return count;
@@ -170,8 +162,7 @@ bool make_tables(StampTables& tables, uint32_t count) {
 }
 
 // Parses every record into the tables; false for a malformed one or a name given twice.
-bool parse_entries(StampTables& tables, const unsigned char* bytes, size_t length) {
-    size_t at = tree_stamp_header_size;
+bool parse_entries(StampTables& tables, const unsigned char* bytes, size_t length, size_t at) {
     size_t end = length - tree_stamp_trailer_size;
     for (uint32_t index = 0; index < tables.count; ++index) {
         if (end - at < tree_stamp_record_fixed_size) {
@@ -187,7 +178,7 @@ bool parse_entries(StampTables& tables, const unsigned char* bytes, size_t lengt
             return false;
         }
         // Records start at even offsets (every field and unit is a whole number of units
-        // long, after a header of 24 bytes), so the name can be read in place.
+        // long, after a header of 32 bytes), so the name can be read in place.
         entry.name = reinterpret_cast<const wchar_t*>(bytes + at);
         at += entry.name_units * sizeof(wchar_t);
         entry.directory_units = 0;
@@ -282,15 +273,50 @@ bool tree_matches_tables(const wchar_t* directory, StampTables& tables) {
 
 } // namespace
 
-bool tree_stamp_parses(const unsigned char* bytes, size_t length) {
-    uint32_t count = stamp_entry_count(bytes, length);
+unsigned char* read_stamp(const wchar_t* directory, size_t* length) {
+    wchar_t path[path_capacity];
+    make_tree_file_path(path, path_capacity, directory, tree_stamp_name);
+    // Full sharing: a writer's removal of the stamp must never fail because of this read.
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return nullptr;
+    }
+    unsigned char* bytes = nullptr;
+    LARGE_INTEGER size;
+    if (GetFileSizeEx(file, &size) && size.QuadPart > 0 &&
+        static_cast<uint64_t>(size.QuadPart) <= tree_stamp_largest_size) {
+        *length = static_cast<size_t>(size.QuadPart);
+        bytes = static_cast<unsigned char*>(
+            VirtualAlloc(nullptr, *length, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+        DWORD read = 0;
+        if (bytes != nullptr &&
+            (!ReadFile(file, bytes, static_cast<DWORD>(*length), &read, nullptr) || read != *length)) {
+            VirtualFree(bytes, 0, MEM_RELEASE);
+            bytes = nullptr;
+        }
+    }
+    CloseHandle(file);
+    return bytes;
+}
+
+uint32_t product_stamp_entries(const unsigned char* bytes, size_t length, uint64_t* identity,
+                               size_t* records_at) {
+    uint32_t count = stamp_entry_count(bytes, length, identity, records_at);
     StampTables tables;
     if (count == 0 || !make_tables(tables, count)) {
-        return false;
+        return 0;
     }
-    bool parses = parse_entries(tables, bytes, length);
+    bool parses = parse_entries(tables, bytes, length, *records_at);
     VirtualFree(tables.entries, 0, MEM_RELEASE);
-    return parses;
+    return parses ? count : 0;
+}
+
+bool tree_stamp_parses(const unsigned char* bytes, size_t length) {
+    uint64_t identity = 0;
+    size_t records_at = 0;
+    return product_stamp_entries(bytes, length, &identity, &records_at) != 0 &&
+           identity == talvik_attached_data_identity();
 }
 
 const wchar_t* tree_matches_stamp(const wchar_t* directory) {
@@ -303,11 +329,14 @@ const wchar_t* tree_matches_stamp(const wchar_t* directory) {
         return nullptr;
     }
     bool matches = false;
-    uint32_t count = stamp_entry_count(bytes, length);
+    uint64_t identity = 0;
+    size_t records_at = 0;
+    uint32_t count = stamp_entry_count(bytes, length, &identity, &records_at);
     StampTables tables;
-    if (count > 0 && make_tables(tables, count)) {
+    if (count > 0 && identity == talvik_attached_data_identity() && make_tables(tables, count)) {
         const StampEntry& first = tables.entries[0];
-        matches = parse_entries(tables, bytes, length) && tree_matches_tables(directory, tables) &&
+        matches = parse_entries(tables, bytes, length, records_at) &&
+                  tree_matches_tables(directory, tables) &&
                   join_path(stamped_child_path, path_capacity, directory, first.name, first.name_units);
         VirtualFree(tables.entries, 0, MEM_RELEASE);
     }

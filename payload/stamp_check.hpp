@@ -1,6 +1,7 @@
 #pragma once
 
 #include <stddef.h>
+#include <stdint.h>
 
 // The fast road of an image that checks by metadata: when directory holds a stamp of this
 // image whose every entry is on disk with the size and last-write time it records (each
@@ -14,3 +15,13 @@ const wchar_t* tree_matches_stamp(const wchar_t* directory);
 // a name of 1 to 1023 units given once. The part of tree_matches_stamp that reads bytes
 // someone else may have written, before it looks at any file; the fuzzer drives it.
 bool tree_stamp_parses(const unsigned char* bytes, size_t length);
+
+// The same test for a stamp of any image of this company and product: its entry count, 0
+// when it does not parse or names another product; the identity it names goes to *identity
+// and where its records begin to *records_at.
+uint32_t product_stamp_entries(const unsigned char* bytes, size_t length, uint64_t* identity,
+                               size_t* records_at);
+
+// The stamp of directory read whole into memory from VirtualAlloc (the caller frees it with
+// VirtualFree); null when there is none or it is too large to be one.
+unsigned char* read_stamp(const wchar_t* directory, size_t* length);

@@ -38,6 +38,8 @@ struct StampRecorder {
     // The hold of the lock in which the stamp was last removed; 0 before the first.
     bool cleared;
     uint32_t cleared_in_hold;
+    // The last-write time this run gives every file it writes.
+    FILETIME written_at;
 };
 StampRecorder recorder;
 
@@ -72,6 +74,10 @@ void put_bytes(const void* bytes, size_t size) {
 
 uint64_t joined(DWORD high, DWORD low) {
     return uint64_t{high} << 32 | low;
+}
+
+void put_name(const wchar_t* name) {
+    put_bytes(name, wcslen(name) * sizeof(wchar_t));
 }
 
 void record_entry(uint64_t size, uint64_t time) {
@@ -118,9 +124,32 @@ void make_temporary_path() {
     append_temporary_suffix(temporary_path, path_capacity);
 }
 
+// Whether the stamp on disk holds exactly the bytes this run would write: a start over an
+// intact tree then leaves it alone, taking no lock and writing nothing.
+bool stamp_on_disk_equal() {
+    make_stamp_path(stamp_path);
+    HANDLE file =
+        CreateFileW(stamp_path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    LARGE_INTEGER size;
+    bool equal = GetFileSizeEx(file, &size) && static_cast<uint64_t>(size.QuadPart) == recorder.used;
+    for (size_t at = 0; equal && at < recorder.used;) {
+        unsigned char chunk[4096];
+        DWORD wanted =
+            static_cast<DWORD>(recorder.used - at < sizeof chunk ? recorder.used - at : sizeof chunk);
+        DWORD read = 0;
+        equal = ReadFile(file, chunk, wanted, &read, nullptr) && read == wanted &&
+                memcmp(chunk, recorder.records + at, wanted) == 0;
+        at += wanted;
+    }
+    CloseHandle(file);
+    return equal;
+}
+
 bool write_stamp_file() {
-    uint32_t crc = static_cast<uint32_t>(crc32(0, recorder.records, static_cast<uInt>(recorder.used)));
-    put_bytes(&crc, sizeof crc);
     make_temporary_path();
     HANDLE file =
         CreateFileW(temporary_path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -143,15 +172,18 @@ bool write_stamp_file() {
 
 void begin_tree_stamp(const wchar_t* directory) {
     recorder.directory = directory;
-    recorder.active = talvik_reuse_check() == reuse_check_metadata && talvik_attached_data_identity() != 0;
-    if (!recorder.active) {
-        return;
-    }
+    uint32_t company_units = static_cast<uint32_t>(wcslen(talvik_company_name()));
+    uint32_t product_units = static_cast<uint32_t>(wcslen(talvik_product_name()));
+    recorder.active = talvik_attached_data_identity() != 0 &&
+                      company_units <= tree_stamp_largest_name_units &&
+                      product_units <= tree_stamp_largest_name_units;
     // The header, its count filled in at the end.
-    if (!reserve_room(tree_stamp_header_size + tree_stamp_trailer_size)) {
+    if (!recorder.active || !reserve_room(tree_stamp_header_size + (company_units + product_units) * 2 +
+                                          tree_stamp_trailer_size)) {
         recorder.active = false;
         return;
     }
+    GetSystemTimeAsFileTime(&recorder.written_at);
     uint32_t version = tree_stamp_version;
     uint32_t count = 0;
     uint64_t identity = talvik_attached_data_identity();
@@ -159,6 +191,10 @@ void begin_tree_stamp(const wchar_t* directory) {
     put_bytes(&version, sizeof version);
     put_bytes(&count, sizeof count);
     put_bytes(&identity, sizeof identity);
+    put_bytes(&company_units, sizeof company_units);
+    put_bytes(&product_units, sizeof product_units);
+    put_name(talvik_company_name());
+    put_name(talvik_product_name());
 }
 
 bool tree_stamp_recording() {
@@ -169,15 +205,16 @@ void forget_checked_file() {
     recorder.checked = false;
 }
 
-void note_checked_file(HANDLE file) {
-    BY_HANDLE_FILE_INFORMATION information;
-    if (!recorder.active || !GetFileInformationByHandle(file, &information)) {
+// GetFileTime rather than GetFileInformationByHandle: under Wine the latter also asks the
+// server for the file's name and volume, which doubled the cost of a small file's test.
+void note_checked_file(HANDLE file, uint64_t size) {
+    FILETIME written;
+    if (!recorder.active || !GetFileTime(file, nullptr, nullptr, &written)) {
         return;
     }
     recorder.checked = true;
-    recorder.checked_size = joined(information.nFileSizeHigh, information.nFileSizeLow);
-    recorder.checked_time =
-        joined(information.ftLastWriteTime.dwHighDateTime, information.ftLastWriteTime.dwLowDateTime);
+    recorder.checked_size = size;
+    recorder.checked_time = joined(written.dwHighDateTime, written.dwLowDateTime);
 }
 
 void note_checked_attributes(const WIN32_FILE_ATTRIBUTE_DATA& data) {
@@ -201,17 +238,18 @@ void record_verified_entry() {
     record_entry(recorder.checked_size, recorder.checked_time);
 }
 
-void record_written_entry() {
+// A time set through the handle is what the file keeps: the system does not change it again
+// when this handle writes or closes. Asking the file system after the close instead costs a
+// path lookup per file, which made a cold start with a stamp markedly slower than one without.
+void record_written_entry(HANDLE file, uint64_t size) {
     if (!recorder.active || recorder.broken) {
         return;
     }
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(entry_path, GetFileExInfoStandard, &data)) {
+    if (!SetFileTime(file, nullptr, nullptr, &recorder.written_at)) {
         recorder.broken = true;
         return;
     }
-    record_entry(joined(data.nFileSizeHigh, data.nFileSizeLow),
-                 joined(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime));
+    record_entry(size, joined(recorder.written_at.dwHighDateTime, recorder.written_at.dwLowDateTime));
 }
 
 // Launchers of every image do this, whatever their check: one of them may share the tree
@@ -232,6 +270,11 @@ void finish_tree_stamp() {
     }
     memcpy(recorder.records + sizeof tree_stamp_magic + sizeof(uint32_t), &recorder.count,
            sizeof recorder.count);
+    uint32_t crc = static_cast<uint32_t>(crc32(0, recorder.records, static_cast<uInt>(recorder.used)));
+    put_bytes(&crc, sizeof crc);
+    if (!extraction_lock.held && stamp_on_disk_equal()) {
+        return;
+    }
     // Without the lock another launcher could be writing files that this run saw intact
     // before it: no stamp then. A run that wrote nothing does not wait for the lock, nor
     // ask for it: a later start writes the stamp.

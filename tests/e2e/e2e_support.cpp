@@ -136,6 +136,15 @@ int run_command(const std::vector<std::string>& arguments, const fs::path& cwd, 
 int run_talvik(const std::vector<std::string>& arguments, std::string* output) {
     std::vector<std::string> command{TALVIK_TOOL};
     command.insert(command.end(), arguments.begin(), arguments.end());
+    // Every test unpacks into a folder of its own beside the others' under one parent, and
+    // most images are of one product (the probe's name): left to the default, a start of
+    // one test would remove the tree of another that runs at the same time, between its
+    // starts. Images that test the removal say what they want.
+    if (!arguments.empty() && arguments[0] == "pack" &&
+        std::none_of(arguments.begin(), arguments.end(),
+                     [](const std::string& argument) { return argument.starts_with("--old-trees"); })) {
+        command.insert(command.end(), {"--old-trees", "keep"});
+    }
     command.push_back("--quiet");
     return run_command(command, {}, output);
 }

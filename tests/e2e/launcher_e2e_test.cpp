@@ -169,10 +169,11 @@ TEST_F(LauncherImage, BraceOutsideATokenShortVersionAndExcludes) {
     EXPECT_TRUE(report.fields["module"].ends_with("\\" + name + "\\}v1.2.3.0\\probe.exe"))
         << report.fields["module"];
     auto files = snapshot_tree(target / "}v1.2.3.0");
-    ASSERT_EQ(files.size(), 3u);
+    ASSERT_EQ(files.size(), 4u);
     EXPECT_EQ(files[0].first, ".talvik-lock");
-    EXPECT_EQ(files[1].first, "probe.exe");
-    EXPECT_EQ(files[2].first, "readme.txt");
+    EXPECT_EQ(files[1].first, ".talvik-stamp");
+    EXPECT_EQ(files[2].first, "probe.exe");
+    EXPECT_EQ(files[3].first, "readme.txt");
 }
 
 TEST_P(EitherKind, SecondStartWritesNothingAndStartsTheSameChild) {
@@ -180,11 +181,11 @@ TEST_P(EitherKind, SecondStartWritesNothingAndStartsTheSameChild) {
     Outcome first = run();
     ASSERT_EQ(first.exit_code, 0u) << first.err;
     auto before = snapshot_tree(target);
-    // Four files and the lock file the first start wrote them under.
-    ASSERT_EQ(before.size(), 5u);
+    // Four files, the lock file the first start wrote them under and its stamp.
+    ASSERT_EQ(before.size(), 6u);
     Outcome second = run();
     ASSERT_EQ(second.exit_code, 0u) << second.err;
-    // Every file keeps its time, the empty one and the lock file too.
+    // Every file keeps its time, the empty one, the lock file and the stamp too.
     EXPECT_EQ(snapshot_tree(target), before);
     EXPECT_EQ(parse_probe_report(second.out).fields["module"],
               parse_probe_report(first.out).fields["module"]);

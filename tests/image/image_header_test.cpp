@@ -177,9 +177,11 @@ TEST_P(LauncherImage, ImportsOnlyKernel32AndTwoShell32Functions) {
 TEST_P(LauncherImage, StaysWithinItsSizeBudget) {
     // Every packed image carries the stub, so its size is budgeted like a library's: the
     // decoder's size options, the launcher's own code built for size and the buffers' place
-    // in .bss (300 KB that must not become file bytes) keep it at about 88 KB; with its
+    // in .bss (300 KB that must not become file bytes) keep it at about 92 KB; with its
     // constants, resources and alignment a packed image less its attached data stays within
-    // the same budget.
+    // the same budget. The budget was 100 KiB until every launcher began to stamp its tree,
+    // mark it in use and remove the old trees of its product: about 4.5 KB of code that
+    // nothing else could give back, so it is now the next round figure that holds it.
     std::uintmax_t size = fs::file_size(path);
     if (GetParam() != ImageKind::stub) {
         std::ostringstream command;
@@ -189,7 +191,7 @@ TEST_P(LauncherImage, StaysWithinItsSizeBudget) {
         ASSERT_TRUE(std::regex_search(list, match, std::regex(R"(attached  (\d+) bytes)"))) << list;
         size -= std::stoull(match[1]);
     }
-    EXPECT_LE(size, 100u * 1024);
+    EXPECT_LE(size, 104u * 1024);
 }
 
 TEST_P(LauncherImage, ResourcesAsObjdumpReadsThem) {

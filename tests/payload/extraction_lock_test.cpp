@@ -315,3 +315,65 @@ TEST(PayloadExtractionLockChild, WriterOutwaitsAReuseTestThatHoldsTheFile) {
 }
 
 } // namespace
+
+// The in-use mark that a launcher holds from before it looks at its tree until its child has
+// ended, as a remover of old trees meets it.
+class PayloadTreeInUse : public PayloadExtractionLock {
+  protected:
+    void SetUp() override {
+        PayloadExtractionLock::SetUp();
+        extraction_lock = ExtractionLock{};
+    }
+    void TearDown() override {
+        end_tree_use();
+        PayloadExtractionLock::TearDown();
+    }
+};
+
+TEST_F(PayloadTreeInUse, MarkKeepsRemoversOutUntilTheUseEnds) {
+    const std::wstring target = fresh_directory() + L"\\made\\by\\the\\mark";
+    mark_tree_in_use(target.c_str());
+    ASSERT_TRUE(extraction_lock.in_use);
+    EXPECT_TRUE(file_exists(lock_file_of(target))) << "the mark makes the directory and the lock file";
+    EXPECT_EQ(claim_unused_tree(lock_file_of(target).c_str()), nullptr);
+    {
+        OtherHolder other(target);
+        EXPECT_TRUE(other.lock(lock_in_use_offset, false)) << "launchers share the mark";
+        other.unlock(lock_in_use_offset);
+        EXPECT_TRUE(other.lock(lock_writer_offset, true)) << "and it keeps no writer out";
+    }
+    end_tree_use();
+    EXPECT_EQ(extraction_lock.file, nullptr);
+    HANDLE claimed = claim_unused_tree(lock_file_of(target).c_str());
+    ASSERT_NE(claimed, nullptr);
+    {
+        OtherHolder other(target);
+        EXPECT_FALSE(other.lock(lock_in_use_offset, false)) << "a claim holds both ranges exclusively";
+        EXPECT_FALSE(other.lock(lock_writer_offset, false));
+    }
+    CloseHandle(claimed);
+    EXPECT_EQ(claim_unused_tree((fresh_directory() + L"\\.talvik-lock").c_str()), nullptr)
+        << "a claim never makes a lock file";
+}
+
+TEST_F(PayloadTreeInUse, CondemnedMarkLeftInPlaceIsTakenBackAfterAWhile) {
+    const std::wstring target = fresh_directory();
+    HANDLE claimed = nullptr;
+    { OtherHolder other(target); }
+    claimed = claim_unused_tree(lock_file_of(target).c_str());
+    ASSERT_NE(claimed, nullptr);
+    ASSERT_TRUE(set_tree_condemned(claimed, 1));
+    CloseHandle(claimed);
+    // As a remover that died before it could move the tree aside.
+    ULONGLONG started = GetTickCount64();
+    mark_tree_in_use(target.c_str());
+    EXPECT_GE(GetTickCount64() - started, 200u) << "a remover gets its moment to move the tree";
+    EXPECT_LT(GetTickCount64() - started, 5000u);
+    EXPECT_TRUE(extraction_lock.in_use);
+    end_tree_use();
+    // The mark is gone: the next launcher marks the tree at once.
+    started = GetTickCount64();
+    mark_tree_in_use(target.c_str());
+    EXPECT_LT(GetTickCount64() - started, 200u);
+    EXPECT_TRUE(extraction_lock.in_use);
+}

@@ -7,6 +7,8 @@
 //   crowd.exe together OUT_DIR COUNT COMMAND_LINE
 //     COUNT processes of COMMAND_LINE, all created suspended and then resumed one right
 //     after another, so that they start as nearly at once as the system allows.
+//   crowd.exe mixed OUT_DIR COMMAND_LINE...
+//     As together, one process of each COMMAND_LINE, in the order given.
 //   crowd.exe kill-writer OUT_DIR WATCH_FILE FULL_SIZE COUNT COMMAND_LINE
 //     Starts process 0 and watches WATCH_FILE until it holds more than 0 and fewer than
 //     FULL_SIZE bytes, that is until process 0 is writing it, then suspends process 0 there.
@@ -178,11 +180,11 @@ long long file_size(const std::wstring& path) {
                                   data.nFileSizeLow);
 }
 
-int together(int count, const std::wstring& command_line) {
-    std::vector<Started> crowd = start_together(0, count, command_line);
+int together(const std::vector<std::wstring>& command_lines) {
+    std::vector<Started> crowd = start_together(0, command_lines);
     bool ok = all_started(crowd);
-    for (int index = 0; index < count; ++index) {
-        finish(index, crowd[index]);
+    for (size_t index = 0; index < crowd.size(); ++index) {
+        finish(static_cast<int>(index), crowd[index]);
     }
     return ok ? 0 : 100;
 }
@@ -368,7 +370,9 @@ int main() {
         std::wstring mode = arguments[1];
         out_dir = arguments[2];
         if (mode == L"together" && count == 5) {
-            status = together(_wtoi(arguments[3]), arguments[4]);
+            status = together(std::vector<std::wstring>(_wtoi(arguments[3]), arguments[4]));
+        } else if (mode == L"mixed" && count >= 4) {
+            status = together(std::vector<std::wstring>(arguments + 3, arguments + count));
         } else if (mode == L"kill-writer" && count == 7) {
             status = kill_writer(arguments[3], _wcstoi64(arguments[4], nullptr, 10), _wtoi(arguments[5]),
                                  arguments[6]);
@@ -387,6 +391,7 @@ int main() {
         std::fprintf(
             stderr,
             "usage: crowd.exe together OUT_DIR COUNT COMMAND_LINE\n"
+            "       crowd.exe mixed OUT_DIR COMMAND_LINE...\n"
             "       crowd.exe kill-writer OUT_DIR WATCH_FILE FULL_SIZE COUNT COMMAND_LINE\n"
             "       crowd.exe suspend-writer OUT_DIR WATCH_FILE FULL_SIZE COMMAND_LINE FOLLOWER_LINE...\n"
             "       crowd.exe hold-lock OUT_DIR LOCK_FILE COMMAND_LINE\n"

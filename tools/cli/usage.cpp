@@ -184,17 +184,27 @@ never shows one. Nothing else changes: the same unpacking, messages and exit sta
 --no-progress turns it off; talvik list shows the choice.
 
 Reuse checks: with crc, every start decodes the attached data and compares each file
-on disk with its entry's CRC-32, rewriting those that differ. With metadata, a start
-that found or made every file whole writes a stamp into the unpacked folder
-(".talvik-stamp": the image's identity, each file's size and last-write time). The next
-start of the same image lists the folders of the tree, and when every file still has
-the size and last-write time of the stamp, starts the application without decoding or
-opening anything; otherwise it takes the crc road, repairs the tree and writes a new
-stamp. What it trusts: a file whose size and last-write time are unchanged is taken as
+on disk with its entry's CRC-32, rewriting those that differ. Every start that found or
+made every file whole writes a stamp into the unpacked folder (".talvik-stamp": the
+image's identity, company and product, each file's size and last-write time). With
+metadata, the next start of the same image lists the folders of the tree, and when every
+file still has the size and last-write time of the stamp, starts the application
+without decoding or opening anything; otherwise it takes the crc road, repairs the tree
+and writes a new stamp. What it trusts: a file whose size and last-write time are unchanged is taken as
 unchanged, so an edit that keeps both goes unnoticed until the stamp goes (the crc
 check notices it at the next start). Files that the user adds are ignored, as with crc.
 A start that writes any file removes the stamp first, so a crash or a full disk never
 leaves a stamp that vouches for a part-written tree.
+
+Old trees: with remove, a launcher whose application has started looks at the other
+folders beside its unpacked folder. A folder whose stamp names the same company and
+product and another image, and that no launcher uses (each holds a mark in the folder's
+lock file until its application has ended), is moved aside and loses exactly the files
+its stamp lists that still have the size and last-write time it recorded, then the
+folders left empty, the stamp and the lock file. Files the user or the application added
+or changed stay, in the folder under its own name. Nothing else is ever removed: no
+folder without such a stamp, no file changed since. Two versions started in turn remove
+each other's trees, so each start of the other is a first start; keep avoids that.
 
 The image is written from the launcher stub built into talvik: no compiler, linker or
 other program is needed. Its attached data must stay below about 2 GiB, the most a PE
