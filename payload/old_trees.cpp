@@ -107,18 +107,6 @@ void remove_stamped_file(const wchar_t* tree, const wchar_t* name, uint32_t unit
     }
 }
 
-uint32_t get_u32(const unsigned char* bytes) {
-    uint32_t value;
-    memcpy(&value, bytes, sizeof value);
-    return value;
-}
-
-uint64_t get_u64(const unsigned char* bytes) {
-    uint64_t value;
-    memcpy(&value, bytes, sizeof value);
-    return value;
-}
-
 // Finishes the removal of a tree moved aside: its stamped files, the stamp, the lock file,
 // the folder; a folder that keeps files the user added or changed goes back to its name.
 void finish_removal(const wchar_t* tree, const wchar_t* original_name) {
@@ -135,19 +123,16 @@ void finish_removal(const wchar_t* tree, const wchar_t* original_name) {
         size_t at = 0;
         uint32_t count = product_stamp_entries(bytes, length, &identity, &at);
         for (uint32_t index = 0; index < count; ++index) {
-            uint32_t units = get_u32(bytes + at + 16);
-            const wchar_t* name = reinterpret_cast<const wchar_t*>(bytes + at + tree_stamp_record_fixed_size);
-            size_t next = at + tree_stamp_record_fixed_size + units * sizeof(wchar_t);
+            StampRecord record = stamp_record_at(bytes + at);
+            size_t next = at + tree_stamp_record_fixed_size + record.name_units * sizeof(wchar_t);
             bool last_in_folder = index + 1 == count;
             if (!last_in_folder) {
-                uint32_t next_units = get_u32(bytes + next + 16);
-                const wchar_t* next_name =
-                    reinterpret_cast<const wchar_t*>(bytes + next + tree_stamp_record_fixed_size);
-                size_t folder_units = last_backslash(name, units);
-                last_in_folder = folder_units != last_backslash(next_name, next_units) ||
-                                 memcmp(name, next_name, folder_units * sizeof(wchar_t)) != 0;
+                StampRecord following = stamp_record_at(bytes + next);
+                size_t folder_units = last_backslash(record.name, record.name_units);
+                last_in_folder = folder_units != last_backslash(following.name, following.name_units) ||
+                                 memcmp(record.name, following.name, folder_units * sizeof(wchar_t)) != 0;
             }
-            remove_stamped_file(tree, name, units, get_u64(bytes + at), get_u64(bytes + at + 8),
+            remove_stamped_file(tree, record.name, record.name_units, record.size, record.time,
                                 last_in_folder);
             at = next;
         }

@@ -169,17 +169,16 @@ bool parse_entries(StampTables& tables, const unsigned char* bytes, size_t lengt
             return false;
         }
         StampEntry& entry = tables.entries[index];
-        entry.size = get_u64(bytes + at);
-        entry.time = get_u64(bytes + at + 8);
-        entry.name_units = get_u32(bytes + at + 16);
+        StampRecord record = stamp_record_at(bytes + at);
+        entry.size = record.size;
+        entry.time = record.time;
+        entry.name_units = record.name_units;
         at += tree_stamp_record_fixed_size;
         if (entry.name_units == 0 || entry.name_units >= entry_name_capacity ||
             (end - at) / sizeof(wchar_t) < entry.name_units) {
             return false;
         }
-        // Records start at even offsets (every field and unit is a whole number of units
-        // long, after a header of 32 bytes), so the name can be read in place.
-        entry.name = reinterpret_cast<const wchar_t*>(bytes + at);
+        entry.name = record.name;
         at += entry.name_units * sizeof(wchar_t);
         entry.directory_units = 0;
         for (uint32_t unit = entry.name_units; unit > 0; --unit) {
@@ -272,6 +271,13 @@ bool tree_matches_tables(const wchar_t* directory, StampTables& tables) {
 }
 
 } // namespace
+
+StampRecord stamp_record_at(const unsigned char* record) {
+    // Records start at even offsets (every field and unit is a whole number of units long,
+    // after a header of 32 bytes), so the name can be read in place.
+    return {get_u64(record), get_u64(record + 8), get_u32(record + 16),
+            reinterpret_cast<const wchar_t*>(record + tree_stamp_record_fixed_size)};
+}
 
 unsigned char* read_stamp(const wchar_t* directory, size_t* length) {
     wchar_t path[path_capacity];

@@ -22,6 +22,16 @@ bool tree_stamp_parses(const unsigned char* bytes, size_t length);
 uint32_t product_stamp_entries(const unsigned char* bytes, size_t length, uint64_t* identity,
                                size_t* records_at);
 
+// One record of a stamp that parsed, read in place: the file's size and last-write time and
+// its name (name_units long, no NUL); the next record follows the name.
+struct StampRecord {
+    uint64_t size;
+    uint64_t time;
+    uint32_t name_units;
+    const wchar_t* name;
+};
+StampRecord stamp_record_at(const unsigned char* record);
+
 // The stamp of directory read whole into memory from VirtualAlloc (the caller frees it with
 // VirtualFree); null when there is none or it is too large to be one.
 unsigned char* read_stamp(const wchar_t* directory, size_t* length);
